@@ -1,0 +1,43 @@
+#pragma once
+// TQUORLINK is the Quorlink link: a serial port with one data record, the frame
+// format (0x2F, data bytes, checksum), the transmitter, the byte-wise receiver
+// with its status codes, the frame counters and the stored data length.
+//
+// The worker thread calls Transmit or Receive; the GUI thread calls SetRecord,
+// GetRecord, the configuration and the port operations. Every copy of the
+// record, in or out, is of one whole record.
+
+#include "serial/ComPort.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+class TQUORLINK : public TComPort {
+public:
+  static constexpr std::uint8_t StartByte = 0x2F;
+
+  TQUORLINK();
+
+  int SendFrame(const std::uint8_t* data, std::uint8_t length);
+  int SetRecord(const std::uint8_t* data, std::uint32_t length);
+  int Transmit();
+  int Receive(int& status);
+  // Copies DataLength bytes of the record (at most capacity) as one whole
+  // record; when length is given it receives the DataLength of that copy.
+  int GetRecord(std::uint8_t* dest, unsigned capacity = 256, std::uint8_t* length = nullptr);
+  int LoadConfiguration(const char* basePath);
+  int SaveConfiguration(const char* basePath);
+
+  std::atomic<std::uint8_t> DataLength{24};
+  std::atomic<std::int32_t> Mode{0};
+  std::atomic<std::int32_t> RxStatus{0};
+  std::atomic<std::uint32_t> GoodFrameCount{0};
+  std::atomic<std::uint32_t> SentFrameCount{0};
+
+private:
+  std::mutex RecordLock;  // guards DataRecord
+  std::uint8_t DataRecord[256] = {};
+  std::uint8_t RxBuffer[256] = {};
+  std::uint8_t RxCount = 0;  // worker thread only
+};

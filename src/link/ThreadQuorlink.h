@@ -1,0 +1,49 @@
+#pragma once
+// TThread_Quorlink is the one worker thread. On a 10 ms beat it transmits the
+// link's record on every seventh pass (source mode) or drains the port through
+// the receiver on every pass (display mode), handing each receive event to the
+// GUI thread with a blocking call that Terminate always releases.
+
+#include "link/Quorlink.h"
+
+#include <atomic>
+#include <cstdint>
+
+class TThread_Quorlink {
+public:
+  enum TThreadPriority { tpNormal, tpHigher, tpHighest };
+  using TReceiveHook = void (*)(void* context, int status);
+
+  explicit TThread_Quorlink(bool createSuspended);
+  // Terminates and joins; never deadlocks, also while a hand-over waits.
+  ~TThread_Quorlink();
+  TThread_Quorlink(const TThread_Quorlink&) = delete;
+  TThread_Quorlink& operator=(const TThread_Quorlink&) = delete;
+
+  TQUORLINK* Link = nullptr;      // set before Resume; not owned
+  std::atomic<int> Status{0};     // status of the last receive event
+
+  // Called in the GUI thread by NotifyReceive with Status; set before Resume.
+  void SetReceiveHook(TReceiveHook hook, void* context);
+
+  void SetPriority(TThreadPriority priority);  // a refusal by the system is not an error
+  void Resume();
+  void Terminate();                            // also releases a waiting hand-over
+  void WaitFor();                              // joins; harmless when repeated
+  bool Terminated() const;
+  std::uint64_t PassCount() const;             // passes completed so far
+
+  // The hand-over into the GUI thread: this descriptor is readable while the
+  // worker waits; the GUI thread then calls RunPendingHandOff, which runs
+  // NotifyReceive and releases the worker. TQtHandOff wires it to Qt.
+  int HandOffDescriptor() const;
+  void RunPendingHandOff();
+
+private:
+  void Execute();
+  void NotifyReceive();
+  bool Synchronize();  // false when terminated before the GUI thread ran it
+
+  struct TPrivate;
+  TPrivate* d;
+};

@@ -1,0 +1,54 @@
+#pragma once
+// TComPort owns one serial device (COM1 to COM4, each mapped to a device path),
+// holds its line settings, opens and configures it, writes a block and waits for
+// it to leave, reads without ever blocking, and loads and saves the settings.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class QWidget;
+
+class TComPort {
+public:
+  TComPort();
+  ~TComPort();
+  TComPort(const TComPort&) = delete;
+  TComPort& operator=(const TComPort&) = delete;
+
+  int Open();
+  void Close();
+  int Write(const std::uint8_t* buffer, int count);
+  int Read(std::uint8_t* dest, int& count);
+  int ReadByte(std::uint8_t* dest);
+  int LoadSettings(const char* basePath);
+  int SaveSettings(const char* basePath);
+
+  // Runs the port configuration dialog on this port; returns its modal result
+  // (1 Ok, 2 Cancel). Defined with the dialog, in the windows library.
+  int ShowSettingsDialog(QWidget* owner);
+
+  // Why the last Open failed, in plain words, naming the device path; empty
+  // after a successful Open.
+  std::string LastError() const;
+  // The device path that PortNumber maps to now.
+  std::string DevicePath() const;
+
+  // Line settings (codes as stored in the settings file).
+  std::uint8_t PortNumber = 1;
+  std::int32_t BaudRate = 9600;
+  std::uint8_t DataBits = 8;
+  std::uint8_t StopBits = 0;     // 0 one, 1 one and a half, 2 two
+  std::uint8_t FlowControl = 0;  // stored and kept, never applied
+  std::uint8_t Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+
+  std::atomic<std::int32_t> IsOpen{0};
+  std::int32_t SettingsLoaded = 0;
+
+  // The private part (descriptor, read-ahead buffer, locking) belongs to the
+  // implementation in ComPort.cpp and may be extended there.
+private:
+  struct TPrivate;
+  TPrivate* d;
+};
