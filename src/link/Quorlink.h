@@ -13,6 +13,11 @@
 #include <cstdint>
 #include <mutex>
 
+// The settings key every load and save of the given mode works under:
+// "\\Software\\Parvelco\\Quorlink Simulator\\Display Mode\\" for mode 0, the
+// "Source Mode" key for any other value.
+const char* SettingsBasePath(int mode);
+
 class TQUORLINK : public TComPort {
 public:
   static constexpr std::uint8_t StartByte = 0x2F;
