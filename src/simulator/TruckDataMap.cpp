@@ -1,0 +1,118 @@
+#include "simulator/TruckDataMap.h"
+
+#include <array>
+
+namespace TruckDataMap {
+
+const StatusFlag StatusFlags[LedCount] = {
+    {21, 0x80, "Dump Body Up"},
+    {21, 0x40, "Low Brake Pressure"},
+    {21, 0x20, "Low Steering Pressure"},
+    {21, 0x10, "Steering/Brake OverTemp"},
+    {21, 0x08, "Com Fault"},
+    {21, 0x04, "Chopper Fault"},
+    {21, 0x02, "Inverter Fault"},
+    {21, 0x01, "Hand Brake"},
+    {22, 0x80, "Preheat On"},
+    {22, 0x40, "Gear Select Reverse"},
+    {22, 0x20, "Gear Select Neutral"},
+    {22, 0x10, "Gear Select Forward"},
+    {22, 0x08, "Service Brake On"},
+    {22, 0x04, "Park Brake On"},
+    {22, 0x02, "Inverter B Avail"},
+    {22, 0x01, "Inverter A Avail"},
+    {23, 0x80, "Reserved"},
+    {23, 0x40, "Reserved"},
+    {23, 0x20, "Wheel Motor 1 Cooling Air"},
+    {23, 0x10, "Wheel Motor 2 Cooling Air"},
+    {23, 0x08, "Dump Hydraulic OverTemp"},
+    {23, 0x04, "Brights"},
+    {23, 0x02, "Right Blinker"},
+    {23, 0x01, "Left Blinker"},
+};
+
+const int StatusColumnOrder[StatusBytes][8] = {
+    {0, 1, 3, 2, 4, 5, 6, 7},
+    {8, 9, 10, 11, 12, 13, 14, 15},
+    {16, 17, 18, 19, 20, 21, 22, 23},
+};
+
+QString ByteText(std::uint8_t value) {
+  // Shared copies: the display refreshes every byte ten times a second.
+  static const std::array<QString, 256> texts = [] {
+    std::array<QString, 256> t;
+    for (int v = 0; v < 256; ++v) t[v] = QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
+    return t;
+  }();
+  return texts[value];
+}
+
+namespace {
+bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::uint8_t CellTextToByte(QStringView text) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  while (i < n && IsSpace(text[i].unicode())) ++i;
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  // "0x" is a prefix only when a hex digit follows; "0xg" reads as the number 0.
+  if (n - i >= 3 && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X') &&
+      HexDigit(text[i + 2].unicode()) >= 0)
+    i += 2;
+  std::uint32_t value = 0;
+  bool any = false;
+  for (; i < n; ++i) {
+    const int d = HexDigit(text[i].unicode());
+    if (d < 0) break;
+    value = value * 16u + static_cast<std::uint32_t>(d);
+    any = true;
+  }
+  if (!any) return 0;
+  if (negative) value = 0u - value;
+  return static_cast<std::uint8_t>(value & 0xFFu);
+}
+
+void Pack(TruckDataControls& controls, std::uint8_t* record) {
+  for (int b = 0; b < AnalogBytes; ++b) {
+    const int v = b == FaultCodeByte ? controls.FaultCodeValue() : controls.SliderPosition(b);
+    record[b] = static_cast<std::uint8_t>(v & 0xFF);
+  }
+  for (int s = 0; s < StatusBytes; ++s) record[FirstStatusByte + s] = 0;
+  for (int led = 0; led < LedCount; ++led)
+    if (controls.LedChecked(led)) record[StatusFlags[led].Byte] |= StatusFlags[led].Mask;
+  for (int b = 0; b < NamedBytes; ++b) controls.SetEditText(b, ByteText(record[b]));
+  for (int i = FirstAdditionalByte; i < controls.NumberBytes() && i < RecordSize; ++i) {
+    const GridCell cell = CellOfByte(i);
+    record[i] = CellTextToByte(controls.CellText(cell.Column, cell.Row));
+  }
+}
+
+void Unpack(const std::uint8_t* record, TruckDataControls& controls) {
+  for (int b = 0; b < AnalogBytes; ++b) {
+    if (b == FaultCodeByte)
+      controls.SetFaultCodeValue(record[b]);
+    else
+      controls.SetSliderPosition(b, record[b]);
+  }
+  for (int led = 0; led < LedCount; ++led)
+    controls.SetLedChecked(led, (record[StatusFlags[led].Byte] & StatusFlags[led].Mask) != 0);
+  for (int b = 0; b < NamedBytes; ++b) controls.SetEditText(b, ByteText(record[b]));
+  for (int i = FirstAdditionalByte; i < controls.NumberBytes() && i < RecordSize; ++i) {
+    const GridCell cell = CellOfByte(i);
+    controls.SetCellText(cell.Column, cell.Row, ByteText(record[i]));
+  }
+}
+
+}  // namespace TruckDataMap
