@@ -30,12 +30,22 @@ enum TruckByte {
   Status1, Status2, Status3
 };
 
+// Bytes 0 to 23 by the names that command lines, value files and exported
+// columns use ("engine_rpm"), with their meaning in words.
+struct NamedByte {
+  const char* Name;
+  const char* Meaning;
+};
+extern const NamedByte NamedByteTable[NamedBytes];
+
 // One status flag. The table below lists them by status byte, bit 7 first;
-// the index into it is the LED index used throughout.
+// the index into it is the LED index used throughout. Name is the flag's name
+// on command lines and in exported columns ("dump_body_up").
 struct StatusFlag {
   int Byte;
   std::uint8_t Mask;
   const char* Caption;
+  const char* Name;
 };
 extern const StatusFlag StatusFlags[LedCount];
 
