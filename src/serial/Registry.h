@@ -27,10 +27,14 @@ public:
   virtual std::int32_t ReadInteger(const std::string& name) = 0;
   virtual void WriteInteger(const std::string& name, std::int32_t value) = 0;
   virtual void CloseKey() = 0;
+  // Makes what was written so far permanent; false when the store could not be
+  // written (a read-only or unwritable settings file, for example).
+  virtual bool Flush() { return true; }
 };
 
 // Every load and save creates its accessor through this factory. The default
-// one is the per-user settings file; tests and other front ends may replace it.
+// one is the per-user settings file; tests and other front ends may replace it
+// (nullptr restores the default).
 using TRegistryFactory = std::unique_ptr<TRegistry> (*)();
 void SetRegistryFactory(TRegistryFactory factory);
 std::unique_ptr<TRegistry> CreateRegistry();
