@@ -1,0 +1,444 @@
+#include "app/MainForm.h"
+
+#include "app/AboutBox.h"
+#include "app/FormLayout.h"
+#include "app/Glyphs.h"
+#include "app/HelpWindow.h"
+#include "app/Messages.h"
+#include "capture/QuorlinkCapture.h"
+#include "link/QtHandOff.h"
+#include "link/Quorlink.h"
+#include "link/ThreadQuorlink.h"
+#include "simulator/FormQuorlink.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstdint>
+
+using FormLayout::R;
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+const QString ConfigurationFilter = QStringLiteral("Quorlink Configuration Files (*.qlc)");
+
+// "Short|Long": the short part becomes the tooltip, the long part the status line hint.
+void SetHint(QWidget* w, const QString& hint) {
+  const int bar = hint.indexOf(QLatin1Char('|'));
+  w->setToolTip(bar < 0 ? hint : hint.left(bar));
+  w->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QString& hint) {
+  QAction* a = menu->addAction(caption);
+  a->setObjectName(QString::fromLatin1(name));
+  a->setStatusTip(hint);
+  return a;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  if (!MainForm) MainForm = this;
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
+  setWindowIcon(QIcon(Glyphs::Logo(32)));
+
+  // Menus
+  FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+  FileMenu->setObjectName(QStringLiteral("FileMenu"));
+  FileNewItem = AddItem(FileMenu, "FileNewItem", QStringLiteral("&New"), QStringLiteral("Create a new file"));
+  FileOpenItem = AddItem(FileMenu, "FileOpenItem", QStringLiteral("&Open..."), QStringLiteral("Open an existing file"));
+  FileSaveItem = AddItem(FileMenu, "FileSaveItem", QStringLiteral("&Save"), QStringLiteral("Save current file"));
+  FileSaveAsItem = AddItem(FileMenu, "FileSaveAsItem", QStringLiteral("Save &As..."),
+                           QStringLiteral("Save current file under a new name"));
+  FileMenu->addSeparator();
+  FilePrintItem = AddItem(FileMenu, "FilePrintItem", QStringLiteral("&Print"), QStringLiteral("Print current file"));
+  FilePrintSetupItem = AddItem(FileMenu, "FilePrintSetupItem", QStringLiteral("P&rint Setup..."),
+                               QStringLiteral("Change printer setup"));
+  FileMenu->addSeparator();
+  FileExitItem = AddItem(FileMenu, "FileExitItem", QStringLiteral("E&xit"), QStringLiteral("Exit this application"));
+
+  MenuItem_Log = menuBar()->addMenu(QStringLiteral("Log"));
+  MenuItem_Log->setObjectName(QStringLiteral("MenuItem_Log"));
+  SavetoLogfile1 = AddItem(MenuItem_Log, "SavetoLogfile1", QStringLiteral("Save to Logfile"), QString());
+  SavetoLogfile1->setEnabled(false);
+  ReadFromLogfile1 = AddItem(MenuItem_Log, "ReadFromLogfile1", QStringLiteral("Read From Logfile"), QString());
+  ReadFromLogfile1->setEnabled(false);
+
+  WindowMenu = menuBar()->addMenu(QStringLiteral("&Window"));
+  WindowMenu->setObjectName(QStringLiteral("WindowMenu"));
+  WindowTileItem = AddItem(WindowMenu, "WindowTileItem", QStringLiteral("&Tile"), QStringLiteral("Tile all windows"));
+  WindowCascadeItem =
+      AddItem(WindowMenu, "WindowCascadeItem", QStringLiteral("&Cascade"), QStringLiteral("Cascade all windows"));
+  WindowArrangeItem = AddItem(WindowMenu, "WindowArrangeItem", QStringLiteral("&Arrange All"),
+                              QStringLiteral("Arrange minimized windows"));
+
+  HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
+  HelpContentsItem = AddItem(HelpMenu, "HelpContentsItem", QStringLiteral("&Contents"),
+                             QStringLiteral("Display the help contents screen"));
+  HelpSearchItem = AddItem(HelpMenu, "HelpSearchItem", QStringLiteral("&Search for Help On..."),
+                           QStringLiteral("Search help file for a topic"));
+  HelpHowToUseItem = AddItem(HelpMenu, "HelpHowToUseItem", QStringLiteral("&How to Use Help"),
+                             QStringLiteral("Help on using the help system"));
+  HelpMenu->addSeparator();
+  HelpAboutItem =
+      AddItem(HelpMenu, "HelpAboutItem", QStringLiteral("&About..."), QStringLiteral("Show program information"));
+
+  // Client area: the speed bar across the top, two columns of buttons below.
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("Client"));
+  client->setFixedSize(FormLayout::Size(366, 188 - 23));
+  setCentralWidget(client);
+
+  SpeedBar = new QFrame(client);
+  SpeedBar->setObjectName(QStringLiteral("SpeedBar"));
+  SpeedBar->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  SpeedBar->setGeometry(R(0, 0, 366, 33));
+
+  auto speedButton = [this](const char* name, int x, const QIcon& glyph, const QString& hint) {
+    auto* b = new QToolButton(SpeedBar);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(R(x, 4, 25, 25));
+    b->setIcon(glyph);
+    b->setIconSize(FormLayout::Size(16, 16));
+    b->setAutoRaise(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    SetHint(b, hint);
+    return b;
+  };
+  SpeedButton1 = speedButton("SpeedButton1", 8, Glyphs::OpenFolder(), QStringLiteral("Open|Open"));
+  SpeedButton2 = speedButton("SpeedButton2", 32, Glyphs::Floppy(), QStringLiteral("Save|Save"));
+  SpeedButton3 = speedButton("SpeedButton3", 56, Glyphs::NewPage(), QStringLiteral("New|New"));
+
+  auto button = [client](const char* name, const QString& caption, const QRect& geometry) {
+    auto* b = new QPushButton(caption, client);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(geometry);
+    b->setAutoDefault(false);
+    return b;
+  };
+  Button_OpenTruckSimulator =
+      button("Button_OpenTruckSimulator", QStringLiteral("Open Truck Simulator"), R(208, 64, 121, 25));
+  Button_OpenTruckSimulator->setEnabled(false);
+  Button_Exit = button("Button_Exit", QStringLiteral("Exit"), R(208, 128, 121, 25));
+  Button_Open = button("Button_Open", QStringLiteral("Open Port"), R(40, 63, 113, 25));
+  Button_ComConfiguration = button("Button_ComConfiguration", QStringLiteral("Port Configuration"), R(40, 96, 113, 25));
+  Button_Close = button("Button_Close", QStringLiteral("Close Port"), R(40, 128, 113, 25));
+  Button_Close->setEnabled(false);
+  Button_SaveConfiguration =
+      button("Button_SaveConfiguration", QStringLiteral("Save Configuration"), R(208, 96, 121, 25));
+
+  StatusLine = statusBar();
+  StatusLine->setObjectName(QStringLiteral("StatusLine"));
+  StatusLine->setSizeGripEnabled(false);
+  StatusLine->setFixedHeight(FormLayout::S(23));
+
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+  move(FormLayout::S(291), FormLayout::S(174));
+
+  connect(Button_Open, &QPushButton::clicked, this, &TMainForm::Button_OpenClick);
+  connect(Button_ComConfiguration, &QPushButton::clicked, this, &TMainForm::Button_ComConfigurationClick);
+  connect(Button_Close, &QPushButton::clicked, this, &TMainForm::Button_CloseClick);
+  connect(Button_SaveConfiguration, &QPushButton::clicked, this, &TMainForm::Button_SaveConfigurationClick);
+  connect(Button_Exit, &QPushButton::clicked, this, &TMainForm::Button_ExitClick);
+  connect(Button_OpenTruckSimulator, &QPushButton::clicked, this, &TMainForm::Button_OpenTruckSimulatorClick);
+  connect(SpeedButton1, &QToolButton::clicked, this, &TMainForm::FileOpen);
+  connect(SpeedButton2, &QToolButton::clicked, this, &TMainForm::FileSave);
+  connect(SpeedButton3, &QToolButton::clicked, this, &TMainForm::FileNew);
+  connect(FileNewItem, &QAction::triggered, this, &TMainForm::FileNew);
+  connect(FileOpenItem, &QAction::triggered, this, &TMainForm::FileOpen);
+  connect(FileSaveItem, &QAction::triggered, this, &TMainForm::FileSave);
+  connect(FileSaveAsItem, &QAction::triggered, this, &TMainForm::FileSaveAs);
+  connect(FilePrintItem, &QAction::triggered, this, &TMainForm::FilePrint);
+  connect(FilePrintSetupItem, &QAction::triggered, this, &TMainForm::FilePrintSetup);
+  connect(FileExitItem, &QAction::triggered, this, &TMainForm::FileExit);
+  connect(SavetoLogfile1, &QAction::triggered, this, &TMainForm::SavetoLogfile1Click);
+  connect(WindowTileItem, &QAction::triggered, this, &TMainForm::WindowTile);
+  connect(WindowCascadeItem, &QAction::triggered, this, &TMainForm::WindowCascade);
+  connect(WindowArrangeItem, &QAction::triggered, this, &TMainForm::WindowArrange);
+  connect(HelpContentsItem, &QAction::triggered, this, &TMainForm::HelpContents);
+  connect(HelpSearchItem, &QAction::triggered, this, &TMainForm::HelpSearch);
+  connect(HelpHowToUseItem, &QAction::triggered, this, &TMainForm::HelpHowToUse);
+  connect(HelpAboutItem, &QAction::triggered, this, &TMainForm::HelpAbout);
+
+  Link = new TQUORLINK;
+}
+
+TMainForm::~TMainForm() {
+  // The worker first: once it is joined nothing else touches the link, and a
+  // hand-over still waiting is released by Terminate.
+  if (LinkThread) {
+    LinkThread->Terminate();
+    LinkThread->WaitFor();
+  }
+  delete HandOff;
+  HandOff = nullptr;
+  delete LinkThread;
+  LinkThread = nullptr;
+  // The simulator window's timers use the link; it goes before the link does.
+  delete SimulatorForm;
+  SimulatorForm = nullptr;
+  LogFile.CloseLog();
+  delete Link;
+  Link = nullptr;
+  if (MainForm == this) MainForm = nullptr;
+}
+
+int TMainForm::SetMode(int mode) {
+  if (Link) Link->Mode = mode;
+  Mode = mode;
+  MenuItem_Log->menuAction()->setVisible(mode == 0);
+  return 1;
+}
+
+void TMainForm::ShowHint(const QString& hint) { StatusLine->showMessage(hint); }
+
+bool TMainForm::event(QEvent* e) {
+  if (e->type() == QEvent::StatusTip) {
+    ShowHint(static_cast<QStatusTipEvent*>(e)->tip());
+    return true;
+  }
+  return QMainWindow::event(e);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  e->accept();
+  emit Closed();
+}
+
+// Port commands ------------------------------------------------------------
+
+void TMainForm::ApplyOpenPattern() {
+  Button_Open->setEnabled(false);
+  Button_ComConfiguration->setEnabled(false);
+  Button_Close->setEnabled(true);
+  Button_OpenTruckSimulator->setEnabled(true);
+}
+
+void TMainForm::ApplyClosedPattern() {
+  Button_Open->setEnabled(true);
+  Button_ComConfiguration->setEnabled(true);
+  Button_Close->setEnabled(false);
+  Button_OpenTruckSimulator->setEnabled(false);
+}
+
+void TMainForm::ApplyPortPattern() {
+  if (Link && Link->IsOpen)
+    ApplyOpenPattern();
+  else
+    ApplyClosedPattern();
+}
+
+QString TMainForm::Detail() const {
+  const QString reason = QString::fromStdString(Link->LastError());
+  if (!reason.isEmpty()) return reason;
+  return QStringLiteral("COM%1 (%2) could not be opened.")
+      .arg(Link->PortNumber)
+      .arg(QString::fromStdString(Link->DevicePath()));
+}
+
+void TMainForm::Button_OpenClick() {
+  if (!Link) return;
+  const char* base = SettingsBasePath(Mode);
+  Link->LoadConfiguration(base);
+  if (!Link->SettingsLoaded) {
+    // First use in this mode: the operator chooses the port before anything opens.
+    Link->ShowSettingsDialog(this);
+    Link->SaveConfiguration(SettingsBasePath(Mode));
+  } else if (!Link->Open()) {
+    Messages::Show(this, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"), Detail());
+  }
+  ApplyPortPattern();
+  if (!LinkThread) StartLinkThread();
+  SavetoLogfile1->setEnabled(true);
+}
+
+void TMainForm::Button_ComConfigurationClick() {
+  if (!Link) return;
+  Link->LoadConfiguration(SettingsBasePath(Mode));
+  if (Link->ShowSettingsDialog(this) == 1) Link->SaveConfiguration(SettingsBasePath(Mode));
+  if (Link->IsOpen) {
+    ApplyOpenPattern();
+    if (!LinkThread) StartLinkThread();
+    SavetoLogfile1->setEnabled(true);
+  } else {
+    ApplyClosedPattern();
+  }
+}
+
+void TMainForm::Button_CloseClick() {
+  if (!Link) return;
+  Link->Close();
+  ApplyClosedPattern();
+  SavetoLogfile1->setEnabled(false);
+}
+
+void TMainForm::Button_SaveConfigurationClick() {
+  if (Link) Link->SaveConfiguration(SettingsBasePath(Mode));
+}
+
+void TMainForm::Button_ExitClick() { close(); }
+
+void TMainForm::StartLinkThread() {
+  LinkThread = new TThread_Quorlink(true);
+  LinkThread->Link = Link;
+  LinkThread->SetReceiveHook(&TMainForm::ReceiveHook, this);
+  LinkThread->SetPriority(TThread_Quorlink::tpHighest);
+  HandOff = new TQtHandOff(LinkThread, this);
+  LinkThread->Resume();
+}
+
+void TMainForm::ReceiveHook(void* context, int status) { static_cast<TMainForm*>(context)->LogFrame(status); }
+
+// Launchers ------------------------------------------------------------------
+
+void TMainForm::Button_OpenTruckSimulatorClick() {
+  if (!SimulatorForm) {
+    SimulatorForm = new TForm_QUORLINK(nullptr);
+    SimulatorForm->Link = Link;
+    SimulatorForm->SetMode(Mode);
+    SimulatorForm->SetNumberBytes(Link ? Link->DataLength.load() : 24);
+  }
+  SimulatorForm->show();
+  SimulatorForm->raise();
+  SimulatorForm->activateWindow();
+}
+
+void TMainForm::SavetoLogfile1Click() {
+  auto* capture = new TForm_QuorlinkCapture(this);
+  capture->Link = Link;
+  capture->exec();
+  delete capture;
+}
+
+// Capture file -----------------------------------------------------------------
+
+bool TMainForm::StartLog(const QString& fileName) {
+  if (LogFile.StartLog(QFile::encodeName(fileName).toStdString())) return true;
+  // A file that opened but refused its header is of no use; let it go.
+  LogFile.CloseLog();
+  return false;
+}
+
+void TMainForm::CloseLog() { LogFile.CloseLog(); }
+
+bool TMainForm::LogOpen() const { return LogFile.IsOpen(); }
+
+QString TMainForm::LogError() const { return QString::fromStdString(LogFile.LastError()); }
+
+void TMainForm::LogFrame(int status) {
+  if (!Link) return;
+  std::uint8_t record[256];
+  std::uint8_t length = 0;
+  Link->GetRecord(record, sizeof record, &length);
+  if (!LogFile.LogFrame(status, length, record)) ReportCaptureFailure(LogError());
+}
+
+void TMainForm::ReportCaptureFailure(const QString& reason) {
+  // Everything written so far stays in the file; no further line is tried.
+  const QString file = QString::fromStdString(LogFile.FileName());
+  LogFile.CloseLog();
+  emit CaptureStopped(reason);
+  // Shown after the hand-over has returned, so the worker is not held up while
+  // the operator reads it.
+  QTimer::singleShot(0, this, [this, file, reason] {
+    QWidget* parent = QApplication::activeModalWidget();
+    Messages::Show(parent ? parent : this, QStringLiteral("Error"),
+                   QStringLiteral("The capture was stopped."),
+                   reason.contains(file) ? reason : file + QStringLiteral(": ") + reason);
+  });
+}
+
+// Menus --------------------------------------------------------------------------
+
+void TMainForm::FileNew() {}
+
+void TMainForm::FileOpen() {
+  if (!OpenDialog) {
+    OpenDialog = new QFileDialog(this, QStringLiteral("Open"));
+    OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+    OpenDialog->setOption(QFileDialog::DontUseNativeDialog);
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog->setNameFilter(ConfigurationFilter);
+  }
+  OpenDialog->exec();
+}
+
+void TMainForm::FileSave() {}
+
+void TMainForm::FileSaveAs() {
+  if (!SaveDialog) {
+    SaveDialog = new QFileDialog(this, QStringLiteral("Save As"));
+    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+    SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setNameFilter(ConfigurationFilter);
+  }
+  SaveDialog->exec();
+}
+
+void TMainForm::FilePrint() {
+  QPrinter printer;
+  QPrintDialog dialog(&printer, this);
+  dialog.setObjectName(QStringLiteral("PrintDialog"));
+  dialog.exec();
+}
+
+void TMainForm::FilePrintSetup() {
+  QPrinter printer;
+  QPageSetupDialog dialog(&printer, this);
+  dialog.setObjectName(QStringLiteral("PrintSetupDialog"));
+  dialog.exec();
+}
+
+void TMainForm::FileExit() { close(); }
+
+// This is not a multi-document window: it has no children to arrange.
+void TMainForm::WindowTile() {}
+void TMainForm::WindowCascade() {}
+void TMainForm::WindowArrange() {}
+
+void TMainForm::HelpContents() {
+  if (!HelpWindow) HelpWindow = new THelpWindow(this);
+  HelpWindow->ShowContents();
+}
+
+void TMainForm::HelpSearch() {
+  if (!HelpWindow) HelpWindow = new THelpWindow(this);
+  HelpWindow->ShowSearch();
+}
+
+void TMainForm::HelpHowToUse() {
+  if (!HelpWindow) HelpWindow = new THelpWindow(this);
+  HelpWindow->ShowTopic(QStringLiteral("using-help"));
+}
+
+void TMainForm::HelpAbout() {
+  if (AboutBox) {
+    AboutBox->exec();
+  } else {
+    TAboutBox box(this);
+    box.exec();
+  }
+}

@@ -1,0 +1,142 @@
+#pragma once
+// TMainForm is the operator's control panel and the owner of the shared state:
+// the one link object, the worker thread that drives it and the capture file.
+// From here the operator opens, configures, closes and saves the port for the
+// mode chosen at start-up, and opens the simulator and capture windows.
+
+#include "capture/CaptureWriter.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+
+class QAction;
+class QFileDialog;
+class QFrame;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QToolButton;
+class TForm_QUORLINK;
+class TQUORLINK;
+class TQtHandOff;
+class TThread_Quorlink;
+class THelpWindow;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  // Stops and joins the worker thread, then closes the capture file and the port.
+  ~TMainForm() override;
+
+  int SetMode(int mode);
+
+  // Capture file (display mode). StartLog returns false when the file cannot be
+  // opened or its header not written; LogError then says why.
+  bool StartLog(const QString& fileName);
+  void CloseLog();
+  void LogFrame(int status);
+  bool LogOpen() const;
+  QString LogError() const;
+
+  // Read-only views for the windows this one launches and for tests.
+  TQUORLINK* GetLink() const { return Link; }
+  TThread_Quorlink* GetLinkThread() const { return LinkThread; }
+  TForm_QUORLINK* GetSimulatorForm() const { return SimulatorForm; }
+  int GetMode() const { return Mode; }
+
+  QStatusBar* StatusLine;
+  QFrame* SpeedBar;
+  QToolButton* SpeedButton1;
+  QToolButton* SpeedButton2;
+  QToolButton* SpeedButton3;
+  QPushButton* Button_OpenTruckSimulator;
+  QPushButton* Button_Exit;
+  QPushButton* Button_Open;
+  QPushButton* Button_ComConfiguration;
+  QPushButton* Button_Close;
+  QPushButton* Button_SaveConfiguration;
+
+  QMenu* FileMenu;
+  QMenu* MenuItem_Log;
+  QMenu* WindowMenu;
+  QMenu* HelpMenu;
+  QAction* FileNewItem;
+  QAction* FileOpenItem;
+  QAction* FileSaveItem;
+  QAction* FileSaveAsItem;
+  QAction* FilePrintItem;
+  QAction* FilePrintSetupItem;
+  QAction* FileExitItem;
+  QAction* SavetoLogfile1;
+  QAction* ReadFromLogfile1;
+  QAction* WindowTileItem;
+  QAction* WindowCascadeItem;
+  QAction* WindowArrangeItem;
+  QAction* HelpContentsItem;
+  QAction* HelpSearchItem;
+  QAction* HelpHowToUseItem;
+  QAction* HelpAboutItem;
+
+  // File dialogs, created on first use; the chosen names are not used.
+  QFileDialog* OpenDialog = nullptr;
+  QFileDialog* SaveDialog = nullptr;
+
+  void ShowHint(const QString& hint);
+
+  void Button_OpenClick();
+  void Button_ComConfigurationClick();
+  void Button_CloseClick();
+  void Button_SaveConfigurationClick();
+  void Button_ExitClick();
+  void Button_OpenTruckSimulatorClick();
+  void SavetoLogfile1Click();
+
+  void FileNew();
+  void FileOpen();
+  void FileSave();
+  void FileSaveAs();
+  void FilePrint();
+  void FilePrintSetup();
+  void FileExit();
+  void WindowTile();
+  void WindowCascade();
+  void WindowArrange();
+  void HelpContents();
+  void HelpSearch();
+  void HelpHowToUse();
+  void HelpAbout();
+
+signals:
+  // The capture stopped by itself because a line could not be written; the
+  // file is closed and holds every line written before.
+  void CaptureStopped(const QString& reason);
+  // The window was closed: the program ends.
+  void Closed();
+
+protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+private:
+  void ApplyOpenPattern();
+  void ApplyClosedPattern();
+  void ApplyPortPattern();
+  void StartLinkThread();
+  void ReportCaptureFailure(const QString& reason);
+  QString Detail() const;
+  static void ReceiveHook(void* context, int status);
+
+  TForm_QUORLINK* SimulatorForm = nullptr;
+  TQUORLINK* Link = nullptr;
+  TThread_Quorlink* LinkThread = nullptr;
+  int Mode = 0;
+  TCaptureWriter LogFile;
+
+  TQtHandOff* HandOff = nullptr;
+  THelpWindow* HelpWindow = nullptr;
+};
+
+// The application's main window; set while one exists.
+extern TMainForm* MainForm;

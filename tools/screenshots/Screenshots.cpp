@@ -1,0 +1,135 @@
+// Grabs every window of the program, in both modes, into PNG files of the
+// folder given as the only argument. Run it through tools/screenshots.sh.
+// It keeps its settings in a temporary folder and opens no port.
+
+#include "app/AboutBox.h"
+#include "app/Application.h"
+#include "app/HelpWindow.h"
+#include "app/MainForm.h"
+#include "app/ModeSelect.h"
+#include "capture/QuorlinkCapture.h"
+#include "link/Quorlink.h"
+#include "serial/ComportConfiguration.h"
+#include "simulator/FormQuorlink.h"
+
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QString OutDir;
+int Failures = 0;
+
+void Settle(QWidget* w) {
+  w->show();
+  w->raise();
+  w->activateWindow();
+  // Let the window manager map it and the widgets polish and paint.
+  QEventLoop loop;
+  QTimer::singleShot(200, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void Save(QWidget* w, const QString& name) {
+  Settle(w);
+  const QString file = OutDir + QLatin1Char('/') + name + QStringLiteral(".png");
+  if (w->grab().save(file)) {
+    std::printf("%s\n", qPrintable(file));
+  } else {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+    ++Failures;
+  }
+}
+
+void SaveMenu(TMainForm& main, QMenu* menu, const QString& name) {
+  menu->popup(main.mapToGlobal(main.menuBar()->geometry().bottomLeft()));
+  Save(menu, name);
+  menu->hide();
+}
+
+void MainWindows(int mode, const QString& modeName) {
+  TMainForm main;
+  main.SetMode(mode);
+  main.ShowHint(QStringLiteral("Open an existing file"));
+  Save(&main, QStringLiteral("main-window-") + modeName);
+  SaveMenu(main, main.FileMenu, QStringLiteral("menu-file"));
+  if (mode == 0) SaveMenu(main, main.MenuItem_Log, QStringLiteral("menu-log"));
+  SaveMenu(main, main.WindowMenu, QStringLiteral("menu-window"));
+  SaveMenu(main, main.HelpMenu, QStringLiteral("menu-help"));
+
+  TForm_QUORLINK simulator(nullptr);
+  simulator.Link = main.GetLink();
+  simulator.SetMode(mode);
+  simulator.SetNumberBytes(main.GetLink()->DataLength);
+  auto* tabs = simulator.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+  const int pages = tabs ? tabs->count() : 1;
+  for (int i = 0; i < pages; ++i) {
+    if (tabs) tabs->setCurrentIndex(i);
+    QString page = tabs ? tabs->tabText(i).toLower().replace(QLatin1Char(' '), QLatin1Char('-')) : QString();
+    Save(&simulator, QStringLiteral("simulator-") + modeName + (page.isEmpty() ? QString() : QStringLiteral("-") + page));
+  }
+  simulator.hide();
+
+  if (mode == 0) {
+    TForm_QuorlinkCapture capture(&main);
+    capture.Link = main.GetLink();
+    Save(&capture, QStringLiteral("capture"));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s OUTPUT-FOLDER\n", argv[0]);
+    return 2;
+  }
+  OutDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+  QDir().mkpath(OutDir);
+
+  // Never the user's own settings.
+  QTemporaryDir settings;
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+  qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+
+  {
+    TForm_ModeSelect select;
+    Save(&select, QStringLiteral("mode-select"));
+  }
+  MainWindows(0, QStringLiteral("display"));
+  MainWindows(1, QStringLiteral("source"));
+  {
+    TQUORLINK link;
+    TForm_ComportConfiguration dialog;
+    dialog.Port = &link;
+    Save(&dialog, QStringLiteral("port-configuration"));
+    TComDeviceChooser chooser(1);
+    Save(&chooser, QStringLiteral("port-device-chooser"));
+  }
+  {
+    TAboutBox about;
+    Save(&about, QStringLiteral("about"));
+  }
+  {
+    THelpWindow help;
+    help.ShowTopic(QStringLiteral("capture"));
+    Save(&help, QStringLiteral("help"));
+  }
+  {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"),
+                    QMessageBox::Ok);
+    box.setInformativeText(QStringLiteral("COM1 (/dev/ttyS0): the device is in use by another program."));
+    Save(&box, QStringLiteral("message-cannot-open"));
+  }
+  return Failures == 0 ? 0 : 1;
+}
