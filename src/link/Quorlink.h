@@ -34,6 +34,20 @@ public:
   int LoadConfiguration(const char* basePath);
   int SaveConfiguration(const char* basePath);
 
+  // The receiver's step for one byte, exactly what Receive does with each byte
+  // it reads. RxEvent: a frame ended bad (status 1) or too long (status 3);
+  // RxGoodFrame: a good frame was stored (status 0) and the caller stops.
+  enum TRxEvent { RxNone, RxEvent, RxGoodFrame };
+  TRxEvent ReceiveByte(std::uint8_t byte, int& status);
+  // Receive's loop over any byte source: next(byte) returns false when no byte
+  // is waiting. Stops after one good frame; returns 1 when an event occurred.
+  // Receive runs it on the port; replay tools and the fuzzer on memory.
+  template <class NextByte>
+  int ReceiveFrom(NextByte&& next, int& status);
+  // Frame bytes collected so far (0 while waiting for a start byte). Only
+  // meaningful in the thread that feeds the receiver.
+  std::uint8_t GetRxCount() const { return RxCount; }
+
   std::atomic<std::uint8_t> DataLength{24};
   std::atomic<std::int32_t> Mode{0};
   std::atomic<std::int32_t> RxStatus{0};
@@ -45,4 +59,21 @@ private:
   std::uint8_t DataRecord[256] = {};
   std::uint8_t RxBuffer[256] = {};
   std::uint8_t RxCount = 0;  // worker thread only
+
+  int WriteFrame(std::uint8_t* frame, std::uint8_t length);
 };
+
+template <class NextByte>
+int TQUORLINK::ReceiveFrom(NextByte&& next, int& status) {
+  if (Mode.load(std::memory_order_relaxed) != 0) return 0;
+  int result = 0;
+  std::uint8_t byte = 0;
+  while (next(byte)) {
+    switch (ReceiveByte(byte, status)) {
+    case RxGoodFrame: return 1;
+    case RxEvent: result = 1; break;
+    case RxNone: break;
+    }
+  }
+  return result;
+}

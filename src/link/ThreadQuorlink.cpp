@@ -1,0 +1,172 @@
+#include "link/ThreadQuorlink.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+constexpr auto Relaxed = std::memory_order_relaxed;
+constexpr auto Beat = std::chrono::milliseconds(10);
+constexpr int PassesPerTransmission = 7;
+
+int NiceValue(TThread_Quorlink::TThreadPriority priority) {
+  switch (priority) {
+  case TThread_Quorlink::tpHighest: return -10;
+  case TThread_Quorlink::tpHigher: return -5;
+  case TThread_Quorlink::tpNormal: break;
+  }
+  return 0;
+}
+}  // namespace
+
+struct TThread_Quorlink::TPrivate {
+  std::thread Worker;
+  bool Started = false;  // owner's thread only
+
+  std::mutex Lock;
+  std::condition_variable Wake;       // beat sleep, hand-over release, terminate
+  std::atomic<bool> TerminatedFlag{false};
+  bool Pending = false;               // the worker waits for NotifyReceive
+  bool Running = false;               // NotifyReceive is running for it
+  bool Done = false;                  // it has run; the worker may go on
+  TReceiveHook Hook = nullptr;
+  void* HookContext = nullptr;
+
+  int EventFd = -1;
+  std::atomic<std::uint64_t> Passes{0};
+  std::atomic<int> Priority{tpNormal};
+  std::atomic<pid_t> Tid{0};
+};
+
+TThread_Quorlink::TThread_Quorlink(bool createSuspended) : d(new TPrivate) {
+  d->EventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (!createSuspended) Resume();
+}
+
+TThread_Quorlink::~TThread_Quorlink() {
+  Terminate();
+  WaitFor();
+  if (d->EventFd >= 0) close(d->EventFd);
+  delete d;
+}
+
+void TThread_Quorlink::SetReceiveHook(TReceiveHook hook, void* context) {
+  std::lock_guard<std::mutex> lock(d->Lock);
+  d->Hook = hook;
+  d->HookContext = context;
+}
+
+void TThread_Quorlink::SetPriority(TThreadPriority priority) {
+  d->Priority.store(priority, Relaxed);
+  const pid_t tid = d->Tid.load();
+  // A refusal (no right to raise the priority) leaves the thread at normal
+  // priority, which only costs reaction time.
+  if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceValue(priority));
+}
+
+void TThread_Quorlink::Resume() {
+  if (d->Started) return;
+  d->Started = true;
+  d->Worker = std::thread([this] { Execute(); });
+}
+
+void TThread_Quorlink::Terminate() {
+  {
+    std::lock_guard<std::mutex> lock(d->Lock);
+    d->TerminatedFlag.store(true);
+  }
+  d->Wake.notify_all();
+}
+
+void TThread_Quorlink::WaitFor() {
+  if (d->Worker.joinable()) d->Worker.join();
+}
+
+bool TThread_Quorlink::Terminated() const { return d->TerminatedFlag.load(); }
+
+std::uint64_t TThread_Quorlink::PassCount() const { return d->Passes.load(); }
+
+int TThread_Quorlink::HandOffDescriptor() const { return d->EventFd; }
+
+void TThread_Quorlink::Execute() {
+  d->Tid.store(gettid());
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), NiceValue(static_cast<TThreadPriority>(d->Priority.load(Relaxed))));
+
+  // Link is set before Resume; the thread keeps the pointer it started with.
+  TQUORLINK* const link = Link;
+  int counter = 0;
+  while (!d->TerminatedFlag.load()) {
+    if (link) {
+      if (link->Mode.load(Relaxed) == 1) {
+        if (counter < PassesPerTransmission - 1) {
+          ++counter;
+        } else {
+          link->Transmit();
+          counter = 0;
+        }
+      } else {
+        int status = Status.load(Relaxed);
+        if (link->Receive(status) == 1) {
+          Status.store(status, Relaxed);
+          Synchronize();
+        }
+      }
+    }
+    d->Passes.fetch_add(1);
+
+    std::unique_lock<std::mutex> lock(d->Lock);
+    d->Wake.wait_for(lock, Beat, [this] { return d->TerminatedFlag.load(); });
+  }
+}
+
+bool TThread_Quorlink::Synchronize() {
+  std::unique_lock<std::mutex> lock(d->Lock);
+  if (d->TerminatedFlag.load()) return false;
+  d->Pending = true;
+  d->Running = false;
+  d->Done = false;
+  const std::uint64_t one = 1;
+  // Only fails when the counter would overflow, which a single waiter can't cause.
+  [[maybe_unused]] const ssize_t written = write(d->EventFd, &one, sizeof one);
+  d->Wake.wait(lock, [this] { return d->Done || d->TerminatedFlag.load(); });
+  const bool ran = d->Done;
+  d->Pending = false;
+  d->Done = false;
+  return ran;
+}
+
+void TThread_Quorlink::RunPendingHandOff() {
+  std::uint64_t count;
+  [[maybe_unused]] const ssize_t drained = read(d->EventFd, &count, sizeof count);
+
+  {
+    std::lock_guard<std::mutex> lock(d->Lock);
+    // Running guards against a nested event loop inside the hook calling us again.
+    if (!d->Pending || d->Running || d->Done || d->TerminatedFlag.load()) return;
+    d->Running = true;
+  }
+  NotifyReceive();
+  {
+    std::lock_guard<std::mutex> lock(d->Lock);
+    d->Running = false;
+    if (d->Pending) d->Done = true;
+  }
+  d->Wake.notify_all();
+}
+
+void TThread_Quorlink::NotifyReceive() {
+  TReceiveHook hook;
+  void* context;
+  {
+    std::lock_guard<std::mutex> lock(d->Lock);
+    hook = d->Hook;
+    context = d->HookContext;
+  }
+  if (hook) hook(context, Status.load(Relaxed));
+}

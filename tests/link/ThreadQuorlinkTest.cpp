@@ -1,0 +1,166 @@
+#include "LinkOnPty.h"
+#include "link/QtHandOff.h"
+#include "link/ThreadQuorlink.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <poll.h>
+#include <thread>
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+bool HandOffWaiting(const TThread_Quorlink& thread) {
+  pollfd p{thread.HandOffDescriptor(), POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+// What the GUI thread saw of each receive event.
+struct Event {
+  int Status;
+  std::uint64_t Pass;
+  Bytes Record;
+  std::thread::id Thread;
+};
+
+struct Recorder {
+  TThread_Quorlink* Thread = nullptr;
+  TQUORLINK* Link = nullptr;
+  std::mutex Lock;
+  std::vector<Event> Events;
+
+  static void Hook(void* context, int status) {
+    auto* self = static_cast<Recorder*>(context);
+    Event e{status, self->Thread->PassCount(), Record(*self->Link), std::this_thread::get_id()};
+    std::lock_guard<std::mutex> lock(self->Lock);
+    self->Events.push_back(std::move(e));
+  }
+  std::size_t Count() {
+    std::lock_guard<std::mutex> lock(Lock);
+    return Events.size();
+  }
+};
+
+}  // namespace
+
+TEST(ThreadQuorlink, WithoutALinkItOnlyBeats) {
+  TThread_Quorlink thread(true);
+  EXPECT_EQ(thread.PassCount(), 0u);  // suspended until resumed
+  thread.SetPriority(TThread_Quorlink::tpHighest);
+  thread.Resume();
+  EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= 5; }));
+  EXPECT_FALSE(HandOffWaiting(thread));
+  thread.Terminate();
+  thread.WaitFor();
+  thread.WaitFor();
+  EXPECT_TRUE(thread.Terminated());
+}
+
+// Counts are compared after the thread has stopped, so they relate to whole
+// passes, not to wall time.
+TEST(ThreadQuorlink, SourceModeTransmitsOnEverySeventhPass) {
+  for (const std::uint32_t stopAfter : {1u, 4u}) {
+    TQUORLINK link;  // port closed: every write fails, every attempt counts
+    link.Mode = 1;
+    TThread_Quorlink thread(true);
+    thread.Link = &link;
+    thread.Resume();
+    EXPECT_TRUE(WaitUntil([&] { return link.SentFrameCount >= stopAfter; }));
+    thread.Terminate();
+    thread.WaitFor();
+    EXPECT_GE(link.SentFrameCount, stopAfter);
+    EXPECT_EQ(link.SentFrameCount, thread.PassCount() / 7) << "passes " << thread.PassCount();
+  }
+
+  LinkOnPty t(1);
+  const Bytes record(24, 0x42);
+  t.Link.SetRecord(record.data(), 24);
+  TThread_Quorlink thread(true);
+  thread.Link = &t.Link;
+  thread.Resume();
+  EXPECT_EQ(t.Pty.Read(52), Frame(record) + Frame(record));
+}
+
+TEST(ThreadQuorlink, FramesArrivingTogetherAreHandedOverOnePerPass) {
+  LinkOnPty t(2);  // neither mode: Receive reads nothing until we switch
+  Recorder recorder;
+  TThread_Quorlink thread(true);
+  recorder.Thread = &thread;
+  recorder.Link = &t.Link;
+  thread.Link = &t.Link;
+  thread.SetReceiveHook(&Recorder::Hook, &recorder);
+  thread.Resume();
+
+  const Bytes a(24, 0xA1), b(24, 0xB2), c(24, 0xC3);
+  Bytes bad = Frame(Bytes(24, 0xEE));
+  bad.back() ^= 0x80;
+  t.Send(Frame(a) + Frame(b) + Frame(c) + bad + Bytes{0x2F});
+  t.Link.Mode = 0;
+  // This thread plays the GUI thread.
+  EXPECT_TRUE(WaitUntil([&] {
+    if (HandOffWaiting(thread)) thread.RunPendingHandOff();
+    return recorder.Count() == 4;
+  }));
+  thread.Terminate();
+  thread.WaitFor();
+
+  ASSERT_EQ(recorder.Events.size(), 4u);
+  const std::vector<Bytes> records{a, b, c, c};
+  const int statuses[] = {0, 0, 0, 2};  // the bad frame, then a start byte as the last byte read
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(recorder.Events[i].Status, statuses[i]);
+    EXPECT_EQ(recorder.Events[i].Record, records[i]);
+    EXPECT_EQ(recorder.Events[i].Pass, recorder.Events[0].Pass + i);
+  }
+  EXPECT_EQ(t.Link.GoodFrameCount, 3u);
+}
+
+TEST(ThreadQuorlink, StopsWhileAHandOffWaits) {
+  for (const bool explicitStop : {true, false}) {
+    LinkOnPty t(0);
+    Recorder recorder;
+    auto thread = std::make_unique<TThread_Quorlink>(true);
+    recorder.Thread = thread.get();
+    recorder.Link = &t.Link;
+    thread->Link = &t.Link;
+    thread->SetReceiveHook(&Recorder::Hook, &recorder);
+    thread->Resume();
+    t.Pty.Write(Frame(Bytes(24, 1)));
+    // Nobody runs the hand-over: the worker waits in it.
+    ASSERT_TRUE(WaitUntil([&] { return HandOffWaiting(*thread); }));
+    if (explicitStop) {
+      thread->Terminate();
+      thread->WaitFor();
+      thread->RunPendingHandOff();  // too late: the notification is skipped
+    }
+    thread.reset();
+    EXPECT_EQ(recorder.Count(), 0u);
+  }
+}
+
+TEST(ThreadQuorlink, QtHandOffRunsTheHookInTheOwningThread) {
+  int argc = 1;
+  char name[] = "ThreadQuorlinkTest";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+
+  LinkOnPty t(0);
+  Recorder recorder;
+  TThread_Quorlink thread(true);
+  recorder.Thread = &thread;
+  recorder.Link = &t.Link;
+  thread.Link = &t.Link;
+  thread.SetReceiveHook(&Recorder::Hook, &recorder);
+  auto handOff = std::make_unique<TQtHandOff>(&thread);
+  thread.Resume();
+
+  t.Pty.Write(Frame(Bytes(24, 7)) + Frame(Bytes(24, 8)));
+  EXPECT_TRUE(WaitUntil([&] { return recorder.Count() == 2; }));  // pumps the event loop
+  ASSERT_EQ(recorder.Count(), 2u);
+  EXPECT_EQ(recorder.Events[1].Record, Bytes(24, 8));
+  EXPECT_EQ(recorder.Events[0].Thread, std::this_thread::get_id());
+  handOff.reset();
+}
