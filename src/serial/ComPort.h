@@ -32,8 +32,11 @@ public:
   // Why the last Open failed, in plain words, naming the device path; empty
   // after a successful Open.
   std::string LastError() const;
-  // The device path that PortNumber maps to now.
+  // The device path that PortNumber maps to now (DevicePathOverride when set).
   std::string DevicePath() const;
+  // When not empty, Open opens this device path instead of the one PortNumber
+  // maps to; the command-line tool's "--port /dev/ttyUSB0". Empty by default.
+  std::string DevicePathOverride;
 
   // Line settings (codes as stored in the settings file).
   std::uint8_t PortNumber = 1;
