@@ -37,6 +37,8 @@ struct TThread_Quorlink::TPrivate {
   bool Done = false;                  // it has run; the worker may go on
   TReceiveHook Hook = nullptr;
   void* HookContext = nullptr;
+  TTransmitHook TransmitHook = nullptr;  // set before Resume, read by the worker only
+  void* TransmitContext = nullptr;
 
   int EventFd = -1;
   std::atomic<std::uint64_t> Passes{0};
@@ -60,6 +62,12 @@ void TThread_Quorlink::SetReceiveHook(TReceiveHook hook, void* context) {
   std::lock_guard<std::mutex> lock(d->Lock);
   d->Hook = hook;
   d->HookContext = context;
+}
+
+void TThread_Quorlink::SetTransmitHook(TTransmitHook hook, void* context) {
+  if (d->Started) return;
+  d->TransmitHook = hook;
+  d->TransmitContext = context;
 }
 
 void TThread_Quorlink::SetPriority(TThreadPriority priority) {
@@ -107,7 +115,10 @@ void TThread_Quorlink::Execute() {
         if (counter < PassesPerTransmission - 1) {
           ++counter;
         } else {
-          link->Transmit();
+          if (d->TransmitHook)
+            d->TransmitHook(d->TransmitContext, link);
+          else
+            link->Transmit();
           counter = 0;
         }
       } else {

@@ -26,6 +26,12 @@ public:
   // Called in the GUI thread by NotifyReceive with Status; set before Resume.
   void SetReceiveHook(TReceiveHook hook, void* context);
 
+  // When set (before Resume), called on the worker thread in place of the
+  // link's Transmit on every seventh pass in source mode. The command-line
+  // tool sends its faulty frames and stops after a frame count through it.
+  using TTransmitHook = void (*)(void* context, TQUORLINK* link);
+  void SetTransmitHook(TTransmitHook hook, void* context);
+
   void SetPriority(TThreadPriority priority);  // a refusal by the system is not an error
   void Resume();
   void Terminate();                            // also releases a waiting hand-over
