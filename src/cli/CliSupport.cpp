@@ -1,0 +1,176 @@
+#include "cli/CliSupport.h"
+
+#include "link/Quorlink.h"
+#include "serial/Registry.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace Cli {
+
+namespace {
+QString Command;
+
+void WriteStderr(const QString& line) {
+  const QByteArray bytes = (line + QLatin1Char('\n')).toLocal8Bit();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+  std::fflush(stderr);
+}
+
+QString Prefix() {
+  return Command.isEmpty() ? QStringLiteral("quorlink: ") : QStringLiteral("quorlink %1: ").arg(Command);
+}
+
+const char* const ParityNames[] = {"none", "odd", "even", "mark", "space"};
+const char ParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
+}  // namespace
+
+void SetCommandName(const QString& name) { Command = name; }
+QString CommandName() { return Command; }
+
+void PrintError(const QString& text) { WriteStderr(Prefix() + text); }
+void PrintWarning(const QString& text) { WriteStderr(Prefix() + QStringLiteral("warning: ") + text); }
+void PrintInfo(const QString& text) { WriteStderr(text); }
+
+bool Parse(QCommandLineParser& parser, const QStringList& args, const QString& usage, int minPositional,
+           int maxPositional) {
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+  parser.addOption(help);
+  parser.addOption(version);
+
+  QStringList argv = args;
+  argv[0] = QStringLiteral("quorlink ") + args[0];
+  if (!parser.parse(argv)) throw UsageError(parser.errorText());
+  if (parser.isSet(help)) {
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: quorlink ") + usage + QLatin1Char('\n'));
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    return false;
+  }
+  if (parser.isSet(version)) {
+    std::printf("quorlink %s\n", qPrintable(QCoreApplication::applicationVersion()));
+    return false;
+  }
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() < minPositional) throw UsageError(QStringLiteral("missing argument"));
+  if (positional.size() > maxPositional)
+    throw UsageError(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(maxPositional)));
+  return true;
+}
+
+long long ToInteger(const QString& text, const QString& what, long long min, long long max) {
+  const QString t = text.trimmed();
+  bool ok = false;
+  long long value = 0;
+  // A leading 0 is not octal here: "010" is ten.
+  if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+    value = t.mid(2).toLongLong(&ok, 16);
+  else if (!t.isEmpty() && (t.at(0).isDigit() || t.at(0) == QLatin1Char('-')))
+    value = t.toLongLong(&ok, 10);
+  if (!ok) throw UsageError(QStringLiteral("%1 wants a whole number, not \"%2\"").arg(what, text));
+  if (value < min || value > max)
+    throw UsageError(QStringLiteral("%1 must be between %2 and %3, not %4").arg(what).arg(min).arg(max).arg(text));
+  return value;
+}
+
+double ToDouble(const QString& text, const QString& what, double min, double max) {
+  bool ok = false;
+  const double value = text.trimmed().toDouble(&ok);
+  if (!ok) throw UsageError(QStringLiteral("%1 wants a number, not \"%2\"").arg(what, text));
+  if (!(value >= min && value <= max))
+    throw UsageError(QStringLiteral("%1 must be between %2 and %3, not %4").arg(what).arg(min).arg(max).arg(text));
+  return value;
+}
+
+int ComNumber(const QString& text) {
+  QString t = text.trimmed();
+  if (t.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) t = t.mid(3);
+  if (t.size() == 1 && t.at(0) >= QLatin1Char('1') && t.at(0) <= QLatin1Char('4')) return t.at(0).digitValue();
+  return 0;
+}
+
+void LineOptions::Add(QCommandLineParser& parser, bool withLength, int lengthMax) {
+  WithLength = withLength;
+  LengthMax = lengthMax;
+  parser.addOption({QStringLiteral("port"),
+                    QStringLiteral("The port: COM1 to COM4 (as mapped with 'quorlink map') or a device path."),
+                    QStringLiteral("port")});
+  parser.addOption({QStringLiteral("baud"), QStringLiteral("Bits per second."), QStringLiteral("rate")});
+  parser.addOption({QStringLiteral("data-bits"), QStringLiteral("Data bits: 5 to 8."), QStringLiteral("bits")});
+  parser.addOption({QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."),
+                    QStringLiteral("parity")});
+  parser.addOption({QStringLiteral("stop-bits"), QStringLiteral("Stop bits: 1, 1.5 or 2."), QStringLiteral("bits")});
+  if (withLength)
+    parser.addOption({QStringLiteral("length"), QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
+                      QStringLiteral("bytes")});
+}
+
+void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int mode) const {
+  const QString port = parser.value(QStringLiteral("port"));
+  if (parser.isSet(QStringLiteral("port")) && ComNumber(port) == 0 && !port.contains(QLatin1Char('/')))
+    throw UsageError(QStringLiteral("--port wants COM1 to COM4 or a device path, not \"%1\"").arg(port));
+
+  // What the windows stored for this mode is the starting point; a missing
+  // store leaves the defaults (COM1, 9600 baud, 8N1, 24 data bytes).
+  link.Mode = mode;
+  try {
+    link.LoadConfiguration(SettingsBasePath(mode));
+  } catch (const ERegistryException& e) {
+    throw Failure(QStringLiteral("the stored settings cannot be read: %1").arg(QString::fromStdString(e.what())));
+  }
+
+  if (parser.isSet(QStringLiteral("port"))) {
+    if (const int number = ComNumber(port)) {
+      link.PortNumber = static_cast<std::uint8_t>(number);
+      link.DevicePathOverride.clear();
+    } else {
+      link.DevicePathOverride = port.toStdString();
+    }
+  }
+  if (parser.isSet(QStringLiteral("baud")))
+    link.BaudRate = static_cast<std::int32_t>(ToInteger(parser.value(QStringLiteral("baud")), QStringLiteral("--baud"), 1, 4000000));
+  if (parser.isSet(QStringLiteral("data-bits")))
+    link.DataBits = static_cast<std::uint8_t>(ToInteger(parser.value(QStringLiteral("data-bits")), QStringLiteral("--data-bits"), 5, 8));
+  if (parser.isSet(QStringLiteral("parity"))) {
+    const QString text = parser.value(QStringLiteral("parity")).toLower();
+    int code = -1;
+    for (int i = 0; i < 5; ++i)
+      if (text == QLatin1String(ParityNames[i])) code = i;
+    if (code < 0) throw UsageError(QStringLiteral("--parity wants none, odd, even, mark or space, not \"%1\"").arg(text));
+    link.Parity = static_cast<std::uint8_t>(code);
+  }
+  if (parser.isSet(QStringLiteral("stop-bits"))) {
+    const QString text = parser.value(QStringLiteral("stop-bits"));
+    if (text == QLatin1String("1")) link.StopBits = 0;
+    else if (text == QLatin1String("1.5")) link.StopBits = 1;
+    else if (text == QLatin1String("2")) link.StopBits = 2;
+    else throw UsageError(QStringLiteral("--stop-bits wants 1, 1.5 or 2, not \"%1\"").arg(text));
+  }
+  if (WithLength && parser.isSet(QStringLiteral("length")))
+    link.DataLength = static_cast<std::uint8_t>(ToInteger(parser.value(QStringLiteral("length")), QStringLiteral("--length"), 0, LengthMax));
+}
+
+void OpenPort(TQUORLINK& link) {
+  if (link.Open() == 1) return;
+  const QString reason = QString::fromStdString(link.LastError());
+  link.Close();
+  throw Failure(reason.isEmpty() ? QStringLiteral("cannot open the port") : reason);
+}
+
+QString Describe(const TQUORLINK& link) {
+  const QString path = QString::fromStdString(link.DevicePath());
+  const QString port = link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
+  const QString stop = link.StopBits == 1 ? QStringLiteral("1.5") : link.StopBits == 2 ? QStringLiteral("2") : QStringLiteral("1");
+  const char parity = link.Parity < 5 ? ParityLetters[link.Parity] : '?';
+  return QStringLiteral("%1, %2 baud, %3%4%5, %6 data bytes")
+      .arg(port)
+      .arg(link.BaudRate)
+      .arg(link.DataBits)
+      .arg(QLatin1Char(parity))
+      .arg(stop)
+      .arg(link.DataLength.load());
+}
+
+}  // namespace Cli

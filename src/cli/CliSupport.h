@@ -1,0 +1,73 @@
+#pragma once
+// What every subcommand of the quorlink tool shares: exit codes, messages on
+// stderr, command-line parsing with QCommandLineParser, number parsing and the
+// port and line options.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+class TQUORLINK;
+
+namespace Cli {
+
+enum ExitCode { ExitSuccess = 0, ExitFailure = 1, ExitUsage = 2 };
+
+// A command line that cannot be used: reported with a hint, exit code 2.
+class UsageError : public std::runtime_error {
+public:
+  explicit UsageError(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+// Something that went wrong while running: reported, exit code 1.
+class Failure : public std::runtime_error {
+public:
+  explicit Failure(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+// The subcommand being run ("send"); messages are prefixed with it.
+void SetCommandName(const QString& name);
+QString CommandName();
+
+// "quorlink send: text" on stderr.
+void PrintError(const QString& text);
+// "quorlink send: warning: text" on stderr.
+void PrintWarning(const QString& text);
+// Plain lines on stderr (statistics, progress).
+void PrintInfo(const QString& text);
+
+// Parses args (args[0] is the subcommand) with the standard --help and
+// --version options. Returns false when --help or --version was handled and the
+// command should end with success. Unknown options and wrong argument counts
+// raise UsageError. usage is the synopsis after "Usage: quorlink ".
+bool Parse(QCommandLineParser& parser, const QStringList& args, const QString& usage, int minPositional,
+           int maxPositional);
+
+// A whole number in decimal or with a 0x prefix, within [min, max]; what names
+// the value in the message ("--count").
+long long ToInteger(const QString& text, const QString& what, long long min, long long max);
+double ToDouble(const QString& text, const QString& what, double min, double max);
+// "COM1" to "COM4" (any case) or "1" to "4"; 0 when text has neither form.
+int ComNumber(const QString& text);
+
+// The port and line options of send, monitor and replay.
+class LineOptions {
+public:
+  // withLength adds --length; lengthMax bounds it.
+  void Add(QCommandLineParser& parser, bool withLength, int lengthMax);
+  // Loads the settings stored for mode (as the windows saved them), then
+  // applies the options given on the command line. Raises UsageError or Failure.
+  void Apply(const QCommandLineParser& parser, TQUORLINK& link, int mode) const;
+
+private:
+  bool WithLength = false;
+  int LengthMax = 255;
+};
+
+// Opens the link's port; raises Failure with the port's own reason.
+void OpenPort(TQUORLINK& link);
+// "COM2 (/dev/ttyUSB0), 9600 baud, 8N1, 24 data bytes".
+QString Describe(const TQUORLINK& link);
+
+}  // namespace Cli

@@ -1,0 +1,259 @@
+// quorlink nullmodem: two pseudo-terminals whose masters this process relays
+// to each other, so that two programs opening the two slave ends talk as over
+// a null-modem cable. COMa and COMb are mapped to the slave ends while it runs.
+
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+#include "cli/SignalPipe.h"
+#include "serial/DeviceMap.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// One end of the virtual cable: a pty master and the path of its slave.
+struct End {
+  int Master = -1;
+  std::string SlavePath;
+  // Some program has the slave open. While nobody has, bytes sent towards this
+  // end are dropped, as a real line drops bytes sent to a closed port.
+  bool Present = false;
+  unsigned long long Received = 0;  // bytes relayed from this end
+  unsigned long long Dropped = 0;   // bytes from this end that found nobody at the other
+};
+
+// Bytes read from one end and not yet written to the other.
+struct Pending {
+  char Buffer[4096];
+  ssize_t Head = 0;
+  ssize_t Tail = 0;
+  bool Empty() const { return Head == Tail; }
+  void Clear() { Head = Tail = 0; }
+};
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+End OpenEnd() {
+  End end;
+  end.Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (end.Master < 0 || grantpt(end.Master) != 0 || unlockpt(end.Master) != 0)
+    throw Cli::Failure(QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromStdString(ErrnoText())));
+  char name[128] = {};
+  if (ptsname_r(end.Master, name, sizeof name) != 0)
+    throw Cli::Failure(QStringLiteral("cannot name a pseudo-terminal: %1").arg(QString::fromStdString(ErrnoText())));
+  end.SlavePath = name;
+  // Raw from the start, so that a program that doesn't set the line up itself
+  // sees no echo and no character mapping. The settings outlive this open.
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0)
+    throw Cli::Failure(QStringLiteral("cannot open %1: %2").arg(QString::fromLatin1(name), QString::fromStdString(ErrnoText())));
+  termios t{};
+  tcgetattr(slave, &t);
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  cfsetspeed(&t, B9600);
+  tcsetattr(slave, TCSANOW, &t);
+  close(slave);
+  return end;
+}
+
+// Whether a program has the slave open now: with no slave open the master
+// reports a hang-up.
+bool SlaveOpen(const End& end) {
+  pollfd p{end.Master, POLLIN, 0};
+  if (poll(&p, 1, 0) < 0) return end.Present;
+  return (p.revents & POLLHUP) == 0;
+}
+
+// Bytes relayed to a program that has gone away must not greet the next one.
+void DiscardUnread(const End& end) {
+  const int slave = open(end.SlavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return;  // opened exclusively by a new program already: it gets what is there
+  tcflush(slave, TCIFLUSH);
+  close(slave);
+}
+
+void MarkAbsent(End& end, Pending& towards) {
+  if (!end.Present) return;
+  end.Present = false;
+  towards.Clear();
+  DiscardUnread(end);
+}
+
+// Writes what is pending towards end; false when the end went away.
+void Flush(End& to, Pending& pending) {
+  while (!pending.Empty()) {
+    const ssize_t n = write(to.Master, pending.Buffer + pending.Head, static_cast<size_t>(pending.Tail - pending.Head));
+    if (n > 0) {
+      pending.Head += n;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;  // the program at that end reads slower: wait
+    MarkAbsent(to, pending);
+    return;
+  }
+  pending.Clear();
+}
+
+// Reads what the program at from sent and passes it on towards to.
+void Relay(End& from, End& to, Pending& fromPending, Pending& toPending) {
+  while (fromPending.Empty()) {
+    const ssize_t n = read(from.Master, fromPending.Buffer, sizeof fromPending.Buffer);
+    if (n > 0) {
+      from.Received += static_cast<unsigned long long>(n);
+      if (!to.Present) to.Present = SlaveOpen(to);
+      if (!to.Present) {
+        from.Dropped += static_cast<unsigned long long>(n);
+        continue;
+      }
+      fromPending.Head = 0;
+      fromPending.Tail = n;
+      Flush(to, fromPending);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    MarkAbsent(from, toPending);  // EIO: the last program closed the slave
+    return;
+  }
+}
+
+struct Mapping {
+  int Number = 0;
+  std::string Before;
+  bool Mapped = false;
+};
+
+// What COMn mapped to before, for restoring it. A mapping to a pseudo-terminal
+// that no longer exists is left over from a relay that was killed: the default
+// is restored instead.
+std::string PreviousMapping(int number) {
+  const std::string path = ComDevicePath(number);
+  struct stat st {};
+  if (path.rfind("/dev/pts/", 0) == 0 && stat(path.c_str(), &st) != 0) return {};
+  return path == DefaultComDevicePath(number) ? std::string() : path;
+}
+
+void Restore(Mapping& mapping, const End& end) {
+  if (!mapping.Mapped) return;
+  mapping.Mapped = false;
+  // Someone chose another device meanwhile: that choice stays.
+  if (ComDevicePath(mapping.Number) != end.SlavePath) {
+    Cli::PrintWarning(QStringLiteral("COM%1 was mapped elsewhere meanwhile; left as it is").arg(mapping.Number));
+    return;
+  }
+  if (!SetComDevicePath(mapping.Number, mapping.Before))
+    Cli::PrintError(QStringLiteral("cannot restore the mapping of COM%1").arg(mapping.Number));
+}
+
+QString Statistics(const End ends[2], const Mapping mappings[2]) {
+  return QStringLiteral("COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 bytes (%6 dropped)")
+      .arg(mappings[0].Number)
+      .arg(mappings[1].Number)
+      .arg(ends[0].Received - ends[0].Dropped)
+      .arg(ends[0].Dropped)
+      .arg(ends[1].Received - ends[1].Dropped)
+      .arg(ends[1].Dropped);
+}
+
+}  // namespace
+
+int Commands::NullModem(const QStringList& args) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Creates a linked pair of virtual serial ports and maps COMa and COMb to them\n"
+      "(default COM1 and COM2) while it runs: a program on one port talks to a\n"
+      "program on the other as over a null-modem cable. Prints one line per port,\n"
+      "\"COMn path\". Ctrl-C or SIGTERM ends it and restores the earlier mapping.\n"
+      "Bytes sent while nobody has the other port open are dropped; a reader that\n"
+      "falls behind holds the sender up instead of losing bytes. Line settings\n"
+      "(rate, parity) are accepted on both ends and do not matter."));
+  parser.addPositionalArgument(QStringLiteral("COMa"), QStringLiteral("The first port (default COM1)."), QStringLiteral("[COMa"));
+  parser.addPositionalArgument(QStringLiteral("COMb"), QStringLiteral("The second port (default COM2)."), QStringLiteral("COMb]"));
+  if (!Cli::Parse(parser, args, QStringLiteral("nullmodem [COMa COMb]"), 0, 2)) return Cli::ExitSuccess;
+  const QStringList positional = parser.positionalArguments();
+  if (positional.size() == 1) throw Cli::UsageError(QStringLiteral("give two COM ports or none"));
+
+  Mapping mappings[2];
+  mappings[0].Number = positional.isEmpty() ? 1 : Cli::ComNumber(positional.at(0));
+  mappings[1].Number = positional.isEmpty() ? 2 : Cli::ComNumber(positional.at(1));
+  for (int i = 0; i < 2; ++i)
+    if (mappings[i].Number == 0)
+      throw Cli::UsageError(QStringLiteral("\"%1\" is not COM1, COM2, COM3 or COM4").arg(positional.at(i)));
+  if (mappings[0].Number == mappings[1].Number) throw Cli::UsageError(QStringLiteral("the two ports must differ"));
+
+  const int signalFd = SignalPipe::Install({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
+  End ends[2] = {OpenEnd(), OpenEnd()};
+  Pending pending[2];  // pending[i]: read from ends[i], for the other end
+
+  // Whatever ends the relay, the mappings go back.
+  struct RestoreAtEnd {
+    Mapping* Mappings;
+    End* Ends;
+    ~RestoreAtEnd() {
+      for (int i = 0; i < 2; ++i) Restore(Mappings[i], Ends[i]);
+      for (int i = 0; i < 2; ++i) close(Ends[i].Master);
+    }
+  } restoreAtEnd{mappings, ends};
+
+  for (int i = 0; i < 2; ++i) {
+    mappings[i].Before = PreviousMapping(mappings[i].Number);
+    if (!SetComDevicePath(mappings[i].Number, ends[i].SlavePath)) {
+      throw Cli::Failure(QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(mappings[i].Number));
+    }
+    mappings[i].Mapped = true;
+  }
+  for (int i = 0; i < 2; ++i) std::printf("COM%d %s\n", mappings[i].Number, ends[i].SlavePath.c_str());
+  std::fflush(stdout);
+  if (isatty(STDERR_FILENO))
+    Cli::PrintInfo(QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.").arg(mappings[0].Number).arg(mappings[1].Number));
+
+  bool running = true;
+  while (running) {
+    pollfd fds[3];
+    fds[0] = {signalFd, POLLIN, 0};
+    for (int i = 0; i < 2; ++i) {
+      const int other = 1 - i;
+      short events = 0;
+      if (pending[i].Empty()) events |= POLLIN;        // room to take more from this end
+      if (!pending[other].Empty()) events |= POLLOUT;  // bytes waiting for this end
+      // An end nobody has open reports a hang-up at once: poll it by time instead.
+      fds[1 + i] = {ends[i].Present ? ends[i].Master : -1, events, 0};
+    }
+    const bool anyAbsent = !ends[0].Present || !ends[1].Present;
+    const int ready = poll(fds, 3, anyAbsent ? 50 : -1);
+    if (ready < 0 && errno != EINTR) throw Cli::Failure(QStringLiteral("poll failed: %1").arg(QString::fromStdString(ErrnoText())));
+
+    if (fds[0].revents & POLLIN) {
+      while (const int signal = SignalPipe::Take()) {
+        if (signal == SIGUSR1)
+          Cli::PrintInfo(Statistics(ends, mappings));
+        else
+          running = false;
+      }
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (!ends[i].Present && SlaveOpen(ends[i])) ends[i].Present = true;
+      if (!ends[i].Present) continue;
+      const int other = 1 - i;
+      const short revents = fds[1 + i].revents;
+      if (revents & (POLLIN | POLLHUP | POLLERR)) Relay(ends[i], ends[other], pending[i], pending[other]);
+      if (ends[i].Present && (revents & POLLOUT)) Flush(ends[i], pending[other]);
+      if (ends[i].Present && (revents & POLLHUP) && !SlaveOpen(ends[i])) MarkAbsent(ends[i], pending[other]);
+    }
+  }
+
+  if (isatty(STDERR_FILENO)) Cli::PrintInfo(Statistics(ends, mappings));
+  return Cli::ExitSuccess;
+}
