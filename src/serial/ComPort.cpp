@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -167,7 +169,7 @@ std::string TComPort::LastError() const {
 }
 
 std::string TComPort::DevicePath() const {
-  return DevicePathOverride.empty() ? ComDevicePath(PortNumber) : DevicePathOverride;
+  return ComDevicePath(PortNumber);
 }
 
 namespace {
@@ -304,7 +306,12 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
     reason = "cannot read the line settings back (" + errnoText(errno) + ")";
     return false;
   }
-  if ((now.c_cflag & lineMask) != line) {
+  // A pseudo-terminal has no wire: it always reports 8 data bits without
+  // parity and carries every byte whatever was asked for.
+  struct statfs fs {};
+  const bool pseudo = fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
+  const tcflag_t kept = pseudo ? lineMask & ~static_cast<tcflag_t>(CSIZE | PARENB) : lineMask;
+  if ((now.c_cflag & kept) != (line & kept)) {
     reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " +
              parityName(parity) + " parity, " + (stopBits ? "two" : "one") + " stop bits)";
     return false;
@@ -327,18 +334,16 @@ int TComPort::Open() {
   d->LastError.clear();
 
   const int number = PortNumber;
-  const bool byPath = !DevicePathOverride.empty();
-  const std::string comName = "COM" + std::to_string(number);
-  if (!byPath && (number < 1 || number > 4)) {
-    d->LastError = comName + " is not a port of this program; choose COM1 to COM4.";
+  const std::string name = "COM" + std::to_string(number);
+  if (number < 1 || number > 4) {
+    d->LastError = name + " is not a port of this program; choose COM1 to COM4.";
     return 0;
   }
-  const std::string path = byPath ? DevicePathOverride : ComDevicePath(number);
-  const std::string name = byPath ? path : comName + " (" + path + ")";
+  const std::string path = ComDevicePath(number);
   std::string reason;
   const int fd = openExclusive(path, reason);
   if (fd < 0) {
-    d->LastError = name + ": " + reason + ".";
+    d->LastError = name + " (" + path + "): " + reason + ".";
     return 0;
   }
 
@@ -356,7 +361,7 @@ int TComPort::Open() {
   // Open from the moment there is a descriptor, configured or not.
   IsOpen = 1;
   if (!configured) {
-    d->LastError = name + ": " + reason + ".";
+    d->LastError = name + " (" + path + "): " + reason + ".";
     return 0;
   }
   return 1;
