@@ -82,9 +82,21 @@ void TVrCheckLed::AdjustBounds() {
   UpdateControlCanvas();
 }
 
+QRect TVrCheckLed::GlyphRect() const {
+  if (FLayoutSize != size() && !Loading())
+    CalcLayout();
+  return FGlyphRect;
+}
+
+QRect TVrCheckLed::TextRect() const {
+  if (FLayoutSize != size() && !Loading())
+    CalcLayout();
+  return FTextRect;
+}
+
 // Places the LED and the caption in the client area. The reading order plays
 // no part: a right-to-left LED is laid out like any other.
-void TVrCheckLed::CalcLayout() {
+void TVrCheckLed::CalcLayout() const {
   const int W = width(), H = height();
   const int gw = FCheckWidth, gh = FCheckHeight;
   const QString caption = Caption();
@@ -134,6 +146,7 @@ void TVrCheckLed::CalcLayout() {
   const QPoint offset = rect().topLeft() + QPoint(1, 1);
   FGlyphRect = QRect(glyph + offset, QSize(gw, gh));
   FTextRect = QRect(textPos + offset, QSize(tw, th));
+  FLayoutSize = size();
 }
 
 void TVrCheckLed::Loaded() {
@@ -149,7 +162,8 @@ void TVrCheckLed::Paint() {
   const int state = (FMouseOverGlyph && !FChecked) ? 1 : FChecked ? 2 : 0;
   const QColor black = ToQColor(clBlack), highlight = ToQColor(clBtnHighlight);
   const QColor shadow = ToQColor(clBtnShadow), face = ToQColor(clBtnFace);
-  QRect r = FGlyphRect;
+  QRect r = GlyphRect();
+  const QRect textRect = TextRect();
   if (state == 2)
     DrawFrame3D(canvas, r, black, highlight, 1);
   else
@@ -175,19 +189,19 @@ void TVrCheckLed::Paint() {
     canvas.setFont(font());
     if (isEnabled()) {
       canvas.setPen(palette().color(QPalette::WindowText));
-      canvas.drawText(FTextRect, Qt::AlignAbsolute | Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, caption);
+      canvas.drawText(textRect, Qt::AlignAbsolute | Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, caption);
     } else {
       const int flags = Qt::AlignAbsolute | Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic;
       canvas.setPen(highlight);
-      canvas.drawText(FTextRect.translated(1, 1), flags, caption);
+      canvas.drawText(textRect.translated(1, 1), flags, caption);
       canvas.setPen(shadow);
-      canvas.drawText(FTextRect, flags, caption);
+      canvas.drawText(textRect, flags, caption);
     }
   }
 
   if (hasFocus()) {
     // Dotted and inverting, like the desktop's own focus rectangle.
-    const QRect focus = FTextRect.adjusted(-2, -2, 2, 2);
+    const QRect focus = textRect.adjusted(-2, -2, 2, 2);
     QPen pen(Qt::white, 0, Qt::DotLine);
     canvas.setPen(pen);
     canvas.setBrush(Qt::NoBrush);
@@ -251,7 +265,7 @@ void TVrCheckLed::resizeEvent(QResizeEvent* event) {
 
 void TVrCheckLed::mousePressEvent(QMouseEvent* event) {
   TVrCustomImageControl::mousePressEvent(event);
-  if (event->button() == Qt::LeftButton && isEnabled() && FGlyphRect.contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && isEnabled() && GlyphRect().contains(event->position().toPoint())) {
     FPressed = true;
     FSavedChecked = FChecked;
     // Shown at once; OnChange and the radio handling wait for the release.
@@ -262,7 +276,7 @@ void TVrCheckLed::mousePressEvent(QMouseEvent* event) {
 
 void TVrCheckLed::mouseMoveEvent(QMouseEvent* event) {
   TVrCustomImageControl::mouseMoveEvent(event);
-  const bool over = FGlyphRect.contains(event->position().toPoint());
+  const bool over = GlyphRect().contains(event->position().toPoint());
   if (over != FMouseOverGlyph) {
     FMouseOverGlyph = over;
     UpdateControlCanvas();
@@ -275,7 +289,7 @@ void TVrCheckLed::mouseReleaseEvent(QMouseEvent* event) {
     return;
   FPressed = false;
   FChecked = FSavedChecked;
-  if (FGlyphRect.contains(event->position().toPoint()))
+  if (GlyphRect().contains(event->position().toPoint()))
     SetChecked(!FSavedChecked);
   else
     UpdateControlCanvas();

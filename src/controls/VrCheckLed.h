@@ -38,9 +38,9 @@ public:
   void SetCheckStyle(TVrCheckLedStyle value) { FCheckStyle = value; }
 
   // The LED's rectangle, the only part that reacts to the mouse.
-  QRect GlyphRect() const { return FGlyphRect; }
+  QRect GlyphRect() const;
   // The caption's rectangle, the size of the measured text.
-  QRect TextRect() const { return FTextRect; }
+  QRect TextRect() const;
 
 signals:
   void OnChange(QObject* Sender);
@@ -66,7 +66,7 @@ protected:
 private:
   // Recomputes the layout and repaints; deferred while loading.
   void AdjustBounds();
-  void CalcLayout();
+  void CalcLayout() const;
   void UpdateMnemonic();
 
   int FCheckWidth = 20;
@@ -78,8 +78,11 @@ private:
   TVrPalette* FPalette;
   TVrCheckLedStyle FCheckStyle = csCheckbox;
 
-  QRect FGlyphRect;
-  QRect FTextRect;
+  // The layout, and the size it was made for: a hidden control gets no resize
+  // events, so a stale size is caught when the layout is next used.
+  mutable QRect FGlyphRect;
+  mutable QRect FTextRect;
+  mutable QSize FLayoutSize;
   bool FPressed = false;
   bool FSavedChecked = false;
   bool FMouseOverGlyph = false;
