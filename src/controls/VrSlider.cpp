@@ -147,21 +147,23 @@ void TVrSlider::SetMaxValue(int value) {
   if (value == FMaxValue)
     return;
   FMaxValue = value;
-  const int before = FPosition;
-  if (FPosition > FMaxValue)
-    SetPosition(FMaxValue);
-  // The thumb's place depends on the range even when Position stays.
-  if (FPosition == before)
-    UpdateControlCanvas();
+  ClampPositionToRange();
 }
 
 void TVrSlider::SetMinValue(int value) {
   if (value == FMinValue)
     return;
   FMinValue = value;
+  ClampPositionToRange();
+}
+
+// Position follows a bound that moved past it. Clamping to both bounds (not
+// only the one that moved) also brings Position back after the range was
+// turned upside down for a while. The thumb's place depends on the range, so
+// the control repaints even when Position stays.
+void TVrSlider::ClampPositionToRange() {
   const int before = FPosition;
-  if (FPosition < FMinValue)
-    SetPosition(FMinValue);
+  SetPosition(FPosition);
   if (FPosition == before)
     UpdateControlCanvas();
 }

@@ -130,6 +130,7 @@ private:
 
   VrSliderGeometry::Travel MakeTravel() const;
   void MoveThumbTo(int edge);
+  void ClampPositionToRange();
   void LoadThumb();
   void EnsureTrackImages(const QRect& area);
   QImage DrawTrack(const QSize& size, qreal dpr, const QColor& tick, const QColor& background) const;
