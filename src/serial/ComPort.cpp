@@ -191,7 +191,8 @@ int openExclusive(const std::string& path, std::string& reason) {
       case ENODEV:
       case ENXIO:
       case EIO:
-        reason = "no such device (" + errnoText(error) + "). Check that the device is connected, or map this port to another device";
+        reason = "no such device (" + errnoText(error) +
+                 "). Check that the device is connected, or map this port to another device";
         break;
       case EACCES:
       case EPERM:
@@ -240,7 +241,7 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
     return false;
   }
   if (dataBits < 5 || dataBits > 8) {
-    reason = "the driver cannot use " + std::to_string(dataBits) + " data bits";
+    reason = "a line cannot have " + std::to_string(dataBits) + " data bits";
     return false;
   }
   if (parity > 4) {
