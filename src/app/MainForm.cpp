@@ -407,6 +407,12 @@ void TMainForm::FilePrint() {
 
 void TMainForm::FilePrintSetup() {
   QPrinter printer;
+  // The page setup needs a printer of the system; without one there is
+  // nothing to set up, and saying so beats a dialog that never comes.
+  if (printer.outputFormat() != QPrinter::NativeFormat) {
+    Messages::Show(this, QStringLiteral("Print Setup"), QStringLiteral("No printer is installed on this system."));
+    return;
+  }
   QPageSetupDialog dialog(&printer, this);
   dialog.setObjectName(QStringLiteral("PrintSetupDialog"));
   dialog.exec();

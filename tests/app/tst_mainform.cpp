@@ -1,0 +1,418 @@
+// The main window's port commands, launchers and menus, on real pseudo-terminals.
+
+#include "AppTest.h"
+#include "ModalScript.h"
+#include "PtyPair.h"
+#include "TestSettings.h"
+#include "app/AboutBox.h"
+#include "app/HelpWindow.h"
+#include "app/MainForm.h"
+#include "link/Quorlink.h"
+#include "link/ThreadQuorlink.h"
+#include "serial/ComportConfiguration.h"
+#include "serial/DeviceMap.h"
+#include "serial/Registry.h"
+#include "simulator/FormQuorlink.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinterInfo>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolButton>
+#include <memory>
+
+namespace {
+
+const std::string DisplayBase = "\\Software\\Parvelco\\Quorlink Simulator\\Display Mode\\";
+const std::string SourceBase = "\\Software\\Parvelco\\Quorlink Simulator\\Source Mode\\";
+
+bool KeyExists(const std::string& key) {
+  auto reg = CreateRegistry();
+  const bool found = reg->OpenKey(key, false);
+  reg->CloseKey();
+  return found;
+}
+
+std::int32_t StoredInteger(const std::string& key, const std::string& name) {
+  auto reg = CreateRegistry();
+  if (!reg->OpenKey(key, false) || !reg->ValueExists(name)) return -1;
+  return reg->ReadInteger(name);
+}
+
+bool OpenPattern(const TMainForm& m) {
+  return !m.Button_Open->isEnabled() && !m.Button_ComConfiguration->isEnabled() && m.Button_Close->isEnabled() &&
+         m.Button_OpenTruckSimulator->isEnabled();
+}
+bool ClosedPattern(const TMainForm& m) {
+  return m.Button_Open->isEnabled() && m.Button_ComConfiguration->isEnabled() && !m.Button_Close->isEnabled() &&
+         !m.Button_OpenTruckSimulator->isEnabled();
+}
+
+bool ThreadRuns(TMainForm& m) {
+  TThread_Quorlink* t = m.GetLinkThread();
+  if (!t) return false;
+  const auto before = t->PassCount();
+  return WaitUntil([&] { return t->PassCount() > before + 2; });
+}
+
+}  // namespace
+
+class TestMainForm : public QObject {
+  Q_OBJECT
+  std::unique_ptr<TestSettings> Settings;
+  std::unique_ptr<PtyPair> Pty;
+
+  void Finish(ModalScript& script) {
+    QVERIFY(WaitUntil([&] { return script.Done(); }));
+    QVERIFY2(script.Unexpected.isEmpty(), qPrintable(script.Unexpected.join("; ")));
+  }
+
+private slots:
+  void init() {
+    Settings = std::make_unique<TestSettings>();
+    Pty = std::make_unique<PtyPair>();
+    QVERIFY(SetComDevicePath(1, Pty->SlavePath()));
+  }
+  void cleanup() {
+    Pty.reset();
+    Settings.reset();
+  }
+
+  void startsIdle() {
+    TMainForm main;
+    main.SetMode(0);
+    QCOMPARE(main.windowTitle(), QStringLiteral("QUORLINK SIMULATOR"));
+    QVERIFY(ClosedPattern(main));
+    QVERIFY(main.Button_SaveConfiguration->isEnabled());
+    QVERIFY(main.Button_Exit->isEnabled());
+    QVERIFY(!main.SavetoLogfile1->isEnabled());
+    QVERIFY(!main.ReadFromLogfile1->isEnabled());
+    QVERIFY(main.MenuItem_Log->menuAction()->isVisible());
+    QVERIFY(main.GetLinkThread() == nullptr);
+    main.SetMode(1);
+    QVERIFY(!main.MenuItem_Log->menuAction()->isVisible());
+    QCOMPARE(int(main.GetLink()->Mode.load()), 1);
+  }
+
+  // First Open Port in a mode: the port dialog instead of an open, then the
+  // settings are stored under that mode's key whatever the dialog's answer;
+  // the next Open Port opens without asking.
+  void firstOpenAsksThenStores_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("display, Ok") << 0 << false;
+    QTest::newRow("display, Cancel") << 0 << true;
+    QTest::newRow("source, Ok") << 1 << false;
+  }
+  void firstOpenAsksThenStores() {
+    QFETCH(int, mode);
+    QFETCH(bool, cancel);
+    const std::string mine = mode == 0 ? DisplayBase : SourceBase;
+    const std::string other = mode == 0 ? SourceBase : DisplayBase;
+    TMainForm main;
+    main.SetMode(mode);
+    main.show();
+
+    ModalScript script;
+    script.On<TForm_ComportConfiguration>([cancel](TForm_ComportConfiguration* d) {
+      Click(d->RadioButton_19200);
+      Click(cancel ? d->Button_Cancel : d->Button_CloseWindow);
+    });
+    Click(main.Button_Open);
+    Finish(script);
+    QVERIFY(!main.GetLink()->IsOpen);  // no open on this path
+    QVERIFY(ClosedPattern(main));
+    QVERIFY(main.SavetoLogfile1->isEnabled());
+    QVERIFY(ThreadRuns(main));
+    QVERIFY(KeyExists(mine + "Port Configuration"));
+    QVERIFY(KeyExists(mine + "Quorlink Configuration"));
+    QVERIFY(!KeyExists(other + "Port Configuration"));
+    QCOMPARE(StoredInteger(mine + "Port Configuration", "BaudRate"), cancel ? 9600 : 19200);
+
+    // Second press: opens straight away.
+    Click(main.Button_Open);
+    QVERIFY(script.Unexpected.isEmpty());
+    QVERIFY(main.GetLink()->IsOpen);
+    QVERIFY(OpenPattern(main));
+    QCOMPARE(main.GetLink()->BaudRate, cancel ? 9600 : 19200);
+    TThread_Quorlink* thread = main.GetLinkThread();
+    Click(main.Button_Close);
+    Click(main.Button_Open);
+    QCOMPARE(main.GetLinkThread(), thread);  // one worker per run
+  }
+
+  // A later run finds the stored settings and doesn't ask again.
+  void storedSettingsOpenInALaterRun() {
+    {
+      TMainForm first;
+      first.SetMode(0);
+      first.GetLink()->BaudRate = 38400;
+      Click(first.Button_SaveConfiguration);
+    }
+    TMainForm second;
+    second.SetMode(0);
+    ModalScript script;
+    Click(second.Button_Open);
+    QVERIFY(script.Unexpected.isEmpty());
+    QVERIFY(second.GetLink()->IsOpen);
+    QCOMPARE(second.GetLink()->BaudRate, 38400);
+    // The other mode has its own, still empty, settings.
+    TMainForm source;
+    source.SetMode(1);
+    script.On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) { Click(d->Button_Cancel); });
+    Click(source.Button_Open);
+    Finish(script);
+  }
+
+  void busyPortShowsWhyAndStartsTheWorker() {
+    {
+      TMainForm setup;
+      setup.SetMode(0);
+      Click(setup.Button_SaveConfiguration);
+    }
+    TComPort holder;  // another program holding the port
+    holder.PortNumber = 1;
+    QCOMPARE(holder.Open(), 1);
+
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    SeenMessage seen;
+    ModalScript script;
+    script.Message(&seen);
+    Click(main.Button_Open);
+    Finish(script);
+    QCOMPARE(seen.Caption, QStringLiteral("Error"));
+    QCOMPARE(seen.Text, QStringLiteral("Cannot Open Comport"));
+    QCOMPARE(seen.Icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.ButtonCount, 1);
+    QVERIFY2(seen.Detail.contains(QString::fromStdString(Pty->SlavePath())), qPrintable(seen.Detail));
+    QVERIFY2(seen.Detail.contains("COM1"), qPrintable(seen.Detail));
+    QVERIFY(ClosedPattern(main));
+    QVERIFY(main.SavetoLogfile1->isEnabled());
+    QVERIFY(ThreadRuns(main));
+
+    // Once the other program lets go, the next try works.
+    holder.Close();
+    Click(main.Button_Open);
+    QVERIFY(OpenPattern(main));
+    QVERIFY(script.Unexpected.isEmpty());
+  }
+
+  // Cancelled: nothing stored; the buttons follow what the dialog left.
+  void portConfigurationCancelled_data() {
+    QTest::addColumn<bool>("openInDialog");
+    QTest::newRow("port left closed") << false;
+    QTest::newRow("port opened in the dialog") << true;
+  }
+  void portConfigurationCancelled() {
+    QFETCH(bool, openInDialog);
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    SeenMessage success;
+    ModalScript script;
+    script.On<TForm_ComportConfiguration>([openInDialog](TForm_ComportConfiguration* d) {
+      Click(d->RadioButton_57600);
+      if (openInDialog) Click(d->Button_OpenPort);
+    });
+    if (openInDialog) script.Message(&success);
+    script.On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) { Click(d->Button_Cancel); });
+    Click(main.Button_ComConfiguration);
+    Finish(script);
+    QVERIFY(!KeyExists(DisplayBase + "Port Configuration"));
+    QVERIFY(!KeyExists(DisplayBase + "Quorlink Configuration"));
+    QCOMPARE(bool(main.GetLink()->IsOpen), openInDialog);
+    if (openInDialog) {
+      QCOMPARE(success.Text, QStringLiteral("Port Open Successfully"));
+      QCOMPARE(success.Caption, QStringLiteral("Success"));
+      QCOMPARE(main.GetLink()->BaudRate, 57600);  // copied by Open Port, kept though cancelled
+      QVERIFY(OpenPattern(main));
+      QVERIFY(main.SavetoLogfile1->isEnabled());
+      QVERIFY(ThreadRuns(main));
+    } else {
+      QVERIFY(ClosedPattern(main));
+      QVERIFY(!main.SavetoLogfile1->isEnabled());
+      QVERIFY(main.GetLinkThread() == nullptr);
+    }
+  }
+
+  void portConfigurationOkStores() {
+    TMainForm main;
+    main.SetMode(1);
+    main.show();
+    ModalScript script;
+    script.On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) {
+      Click(d->RadioButton_COM3);
+      Click(d->RadioButton_2400);
+      Click(d->RadioButton_ParityMark);
+      Click(d->RadioButton_7Bits);
+      Click(d->RadioButton_StopBits2);
+      Click(d->Button_CloseWindow);
+    });
+    Click(main.Button_ComConfiguration);
+    Finish(script);
+    const std::string key = SourceBase + "Port Configuration";
+    QCOMPARE(StoredInteger(key, "ComPort"), 3);
+    QCOMPARE(StoredInteger(key, "BaudRate"), 2400);
+    QCOMPARE(StoredInteger(key, "Parity"), 3);
+    QCOMPARE(StoredInteger(key, "DataBits"), 7);
+    QCOMPARE(StoredInteger(key, "StopBits"), 2);
+    QCOMPARE(StoredInteger(key, "FlowControl"), 0);
+    QCOMPARE(StoredInteger(SourceBase + "Quorlink Configuration", "Quorlink_DataLength"), 24);
+    QVERIFY(!KeyExists(DisplayBase + "Port Configuration"));
+    QVERIFY(ClosedPattern(main));
+  }
+
+  void closePortKeepsWorkerAndLogMenu() {
+    TMainForm main;
+    main.SetMode(0);
+    Click(main.Button_SaveConfiguration);
+    Click(main.Button_Open);
+    QVERIFY(OpenPattern(main));
+    Click(main.Button_Close);
+    QVERIFY(!main.GetLink()->IsOpen);
+    QVERIFY(ClosedPattern(main));
+    QVERIFY(!main.SavetoLogfile1->isEnabled());
+    QVERIFY(main.MenuItem_Log->menuAction()->isVisible());
+    QVERIFY(ThreadRuns(main));
+    // The port is free again for anybody.
+    TComPort other;
+    other.PortNumber = 1;
+    QCOMPARE(other.Open(), 1);
+  }
+
+  // Created once, handed link, mode and data length; closing only hides it.
+  void truckSimulatorCreatedOnce() {
+    {
+      QSettings ini(Settings->FilePath(), QSettings::IniFormat);
+      ini.setValue("Software/Parvelco/Quorlink Simulator/Display Mode/Quorlink Configuration/Quorlink_DataLength", 40);
+      ini.setValue("Software/Parvelco/Quorlink Simulator/Display Mode/Port Configuration/ComPort", 1);
+    }
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    Click(main.Button_Open);
+    QVERIFY(main.Button_OpenTruckSimulator->isEnabled());
+    QCOMPARE(int(main.GetLink()->DataLength.load()), 40);
+    Click(main.Button_OpenTruckSimulator);
+    TForm_QUORLINK* sim = main.GetSimulatorForm();
+    QVERIFY(sim);
+    QVERIFY(sim->isVisible());
+    QCOMPARE(sim->Link, main.GetLink());
+    QVERIFY(sim->windowTitle().contains("Display Mode"));
+    QCOMPARE(int(main.GetLink()->DataLength.load()), 40);  // the window took the link's length
+    sim->close();
+    QVERIFY(!sim->isVisible());
+    Click(main.Button_OpenTruckSimulator);
+    QCOMPARE(main.GetSimulatorForm(), sim);
+    QVERIFY(sim->isVisible());
+    QCOMPARE(TopLevels<TForm_QUORLINK>().size(), 1);
+  }
+
+  // File > Open..., Save As..., Print, Print Setup...: their dialogs, no effect.
+  void fileMenuDialogs() {
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    const QString existing = Settings->Folder() + "/existing.qlc";
+    QFile f(existing);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("not a configuration");
+    f.close();
+    QStringList openFilters, saveFilters;
+    SeenMessage noPrinter;
+    const bool printers = !QPrinterInfo::availablePrinters().isEmpty();
+    ModalScript script;
+    script.ChooseFile(existing, &openFilters);
+    script.ChooseFile(Settings->Folder() + "/new.qlc", &saveFilters);
+    script.Cancel("QPrintDialog");
+    if (printers) script.Cancel("QPageSetupDialog");
+    else script.Message(&noPrinter);
+    main.FileOpenItem->trigger();
+    main.FileSaveAsItem->trigger();
+    main.FilePrintItem->trigger();
+    main.FilePrintSetupItem->trigger();
+    Finish(script);
+    QCOMPARE(openFilters, QStringList{"Quorlink Configuration Files (*.qlc)"});
+    QCOMPARE(saveFilters, QStringList{"Quorlink Configuration Files (*.qlc)"});
+    QVERIFY(!QFile::exists(Settings->Folder() + "/new.qlc"));
+    QCOMPARE(QFileInfo(existing).size(), qint64(19));
+    QVERIFY(printers || noPrinter.Text.contains("printer"));
+    QVERIFY(ClosedPattern(main));
+    QVERIFY(!KeyExists(DisplayBase + "Port Configuration"));
+    // The speed buttons share the File handlers: Open runs the open dialog.
+    script.Cancel("QFileDialog");
+    Click(main.SpeedButton1);
+    Finish(script);
+  }
+
+  void hintsInStatusLine() {
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    QCOMPARE(main.SpeedButton2->toolTip(), QStringLiteral("Save"));
+    QTest::mouseMove(main.SpeedButton2, main.SpeedButton2->rect().center());
+    QVERIFY(WaitUntil([&] { return main.StatusLine->currentMessage() == QStringLiteral("Save"); }));
+    main.HelpSearchItem->showStatusText(&main);
+    QCOMPARE(main.StatusLine->currentMessage(), QStringLiteral("Search help file for a topic"));
+  }
+
+  void helpAndAbout() {
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    main.HelpContentsItem->trigger();
+    auto* help = main.findChild<THelpWindow*>();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QVERIFY(help->ListBox_Topics->count() > 5);
+    // Search narrows the topic list to those holding every word.
+    main.HelpSearchItem->trigger();
+    QTest::keyClicks(help->Edit_Search, "dialout");
+    const QStringList found = help->FindTopics("dialout");
+    QVERIFY(found.contains("main-window"));
+    QVERIFY(!found.contains("modes"));
+    QCOMPARE(help->ListBox_Topics->count(), found.size());
+    help->Edit_Search->clear();
+    QTest::keyClicks(help->Edit_Search, "disk fills");
+    QCOMPARE(help->FindTopics("disk fills"), QStringList{"capture"});
+    QCOMPARE(help->ListBox_Topics->count(), 1);
+    help->Edit_Search->clear();
+    QTest::keyClicks(help->Edit_Search, "zeppelin");
+    QCOMPARE(help->ListBox_Topics->count(), 1);
+    QVERIFY(!(help->ListBox_Topics->item(0)->flags() & Qt::ItemIsSelectable));
+
+    main.HelpHowToUseItem->trigger();
+    QCOMPARE(help->ListBox_Topics->currentItem()->data(Qt::UserRole).toString(), QStringLiteral("using-help"));
+
+    TAboutBox about(&main);
+    AboutBox = &about;
+    QString product, version;
+    ModalScript script;
+    script.On<TAboutBox>([&](TAboutBox* box) {
+      product = box->ProductName->text();
+      version = box->VersionNumber->text();
+      QTest::keyClick(box, Qt::Key_Return);  // OK is the default button
+    });
+    main.HelpAboutItem->trigger();
+    AboutBox = nullptr;
+    Finish(script);
+    QCOMPARE(product, QStringLiteral("QUORLINK_SIMULATOR"));
+    QCOMPARE(version, QStringLiteral("2.0.1"));
+  }
+};
+
+QUORLINK_APP_TEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
