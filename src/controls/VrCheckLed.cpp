@@ -61,7 +61,8 @@ void TVrCheckLed::SetChecked(bool value) {
   FChecked = value;
   UpdateControlCanvas();
   if (FCheckStyle == csRadioButton && value && parentWidget()) {
-    // Guarded copies: a sibling's OnChange may add or delete controls.
+    // Guarded copies: a sibling's OnChange may add or delete controls, this one included.
+    const QPointer<TVrCheckLed> self(this);
     QVector<QPointer<TVrCheckLed>> siblings;
     for (QObject* child : parentWidget()->children())
       if (auto* led = qobject_cast<TVrCheckLed*>(child); led && led != this)
@@ -69,6 +70,8 @@ void TVrCheckLed::SetChecked(bool value) {
     for (const QPointer<TVrCheckLed>& led : siblings)
       if (led && led->CheckStyle() == csRadioButton)
         led->SetChecked(false);
+    if (!self)
+      return;
   }
   Change();
 }
