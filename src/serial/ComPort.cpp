@@ -169,7 +169,7 @@ std::string TComPort::LastError() const {
 }
 
 std::string TComPort::DevicePath() const {
-  return ComDevicePath(PortNumber);
+  return DevicePathOverride.empty() ? ComDevicePath(PortNumber) : DevicePathOverride;
 }
 
 namespace {
@@ -335,16 +335,19 @@ int TComPort::Open() {
   d->LastError.clear();
 
   const int number = PortNumber;
-  const std::string name = "COM" + std::to_string(number);
-  if (number < 1 || number > 4) {
-    d->LastError = name + " is not a port of this program; choose COM1 to COM4.";
+  // The command-line tool may name the device itself (--port /dev/ttyUSB0).
+  const bool byPath = !DevicePathOverride.empty();
+  const std::string comName = "COM" + std::to_string(number);
+  if (!byPath && (number < 1 || number > 4)) {
+    d->LastError = comName + " is not a port of this program; choose COM1 to COM4.";
     return 0;
   }
-  const std::string path = ComDevicePath(number);
+  const std::string path = byPath ? DevicePathOverride : ComDevicePath(number);
+  const std::string name = byPath ? path : comName + " (" + path + ")";
   std::string reason;
   const int fd = openExclusive(path, reason);
   if (fd < 0) {
-    d->LastError = name + " (" + path + "): " + reason + ".";
+    d->LastError = name + ": " + reason + ".";
     return 0;
   }
 
@@ -362,7 +365,7 @@ int TComPort::Open() {
   // Open from the moment there is a descriptor, configured or not.
   IsOpen = 1;
   if (!configured) {
-    d->LastError = name + " (" + path + "): " + reason + ".";
+    d->LastError = name + ": " + reason + ".";
     return 0;
   }
   return 1;
