@@ -11,6 +11,10 @@ class QWidget;
 
 namespace Messages {
 
+// The box Show runs, built but not shown; the caller owns it.
+QMessageBox* Create(QWidget* parent, const QString& caption, const QString& text, const QString& detail = QString(),
+                    QMessageBox::Icon icon = QMessageBox::NoIcon);
+
 void Show(QWidget* parent, const QString& caption, const QString& text, const QString& detail = QString(),
           QMessageBox::Icon icon = QMessageBox::NoIcon);
 

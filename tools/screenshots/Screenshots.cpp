@@ -6,6 +6,7 @@
 #include "app/Application.h"
 #include "app/HelpWindow.h"
 #include "app/MainForm.h"
+#include "app/Messages.h"
 #include "app/ModeSelect.h"
 #include "capture/QuorlinkCapture.h"
 #include "link/Quorlink.h"
@@ -61,10 +62,12 @@ void MainWindows(int mode, const QString& modeName) {
   main.SetMode(mode);
   main.ShowHint(QStringLiteral("Open an existing file"));
   Save(&main, QStringLiteral("main-window-") + modeName);
-  SaveMenu(main, main.FileMenu, QStringLiteral("menu-file"));
-  if (mode == 0) SaveMenu(main, main.MenuItem_Log, QStringLiteral("menu-log"));
-  SaveMenu(main, main.WindowMenu, QStringLiteral("menu-window"));
-  SaveMenu(main, main.HelpMenu, QStringLiteral("menu-help"));
+  if (mode == 0) {
+    SaveMenu(main, main.FileMenu, QStringLiteral("menu-file"));
+    SaveMenu(main, main.MenuItem_Log, QStringLiteral("menu-log"));
+    SaveMenu(main, main.WindowMenu, QStringLiteral("menu-window"));
+    SaveMenu(main, main.HelpMenu, QStringLiteral("menu-help"));
+  }
 
   TForm_QUORLINK simulator(nullptr);
   simulator.Link = main.GetLink();
@@ -126,10 +129,10 @@ int main(int argc, char** argv) {
     Save(&help, QStringLiteral("help"));
   }
   {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"),
-                    QMessageBox::Ok);
-    box.setInformativeText(QStringLiteral("COM1 (/dev/ttyS0): the device is in use by another program."));
-    Save(&box, QStringLiteral("message-cannot-open"));
+    std::unique_ptr<QMessageBox> box(
+        Messages::Create(nullptr, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"),
+                         QStringLiteral("COM1 (/dev/ttyS0): in use by another program.")));
+    Save(box.get(), QStringLiteral("message-cannot-open"));
   }
   return Failures == 0 ? 0 : 1;
 }
