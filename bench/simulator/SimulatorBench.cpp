@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QSettings>
 #include <benchmark/benchmark.h>
 #include <memory>
