@@ -154,6 +154,8 @@ TEST(QuorlinkRecord, CopiesOutNeverPastTheCallersBuffer) {
 // copy made of two records, or of one record and another's length, shows.
 TEST(QuorlinkRecord, BothThreadsSeeWholeRecords) {
   LinkOnPty t(1);
+  const Bytes first(20, 20);
+  t.Link.SetRecord(first.data(), 20);
   std::atomic<bool> stop{false};
   std::atomic<std::uint32_t> parsed{0};
   std::thread sender([&] {
@@ -167,6 +169,7 @@ TEST(QuorlinkRecord, BothThreadsSeeWholeRecords) {
       const Bytes head = start + t.Pty.Read(1);
       ASSERT_EQ(head.size(), 2u);
       ASSERT_EQ(head[0], 0x2F);
+      ASSERT_GE(head[1], 20);
       const Bytes rest = t.Pty.Read(head[1]);
       ASSERT_EQ(rest.size(), head[1]);
       EXPECT_TRUE(std::all_of(rest.begin(), rest.end() - 1, [&](std::uint8_t b) { return b == head[1]; }));
