@@ -256,6 +256,19 @@ TEST_F(ComPortTest, PortNumbersAndPathsThatAreNoSerialDeviceAreRefused) {
   EXPECT_EQ(file.readAll(), "keep me");
 }
 
+TEST_F(ComPortTest, ExplicitDevicePathStandsInForTheComMapping) {
+  ASSERT_TRUE(SetComDevicePath(1, "/dev/null"));
+  port.DevicePathOverride = pty.SlavePath();
+  port.PortNumber = 0;  // no COM number needed then
+  ASSERT_EQ(port.Open(), 1) << port.LastError();
+  EXPECT_EQ(port.DevicePath(), pty.SlavePath());
+  EXPECT_EQ(Write(frame), 1);
+  EXPECT_EQ(pty.Read(4), frame);
+  port.DevicePathOverride = settings.Folder().toStdString() + "/gone";
+  EXPECT_EQ(port.Open(), 0);
+  EXPECT_THAT(port.LastError(), HasSubstr(port.DevicePathOverride + ": no such device"));
+}
+
 TEST_F(ComPortTest, DeviceWithoutPermissionNamesTheDialoutGroup) {
   if (geteuid() == 0) GTEST_SKIP() << "root opens every device";
   ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0), 0);
