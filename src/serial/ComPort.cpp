@@ -74,6 +74,9 @@ struct TComPort::TPrivate {
   int ReadHead = 0;
   int ReadTail = 0;
 
+  // A write gave up with bytes perhaps still queued for the line.
+  bool Unsent = false;
+
   // The line as configured at Open, for the time a write needs on the wire.
   long LineRate = 9600;
   int BitsPerChar = 10;
@@ -99,8 +102,10 @@ struct TComPort::TPrivate {
     if (Fd >= 0) {
       ioctl(Fd, TIOCNXCL);
       // Bytes left by an abandoned write would hold close() for the driver's
-      // closing wait (up to 30 s) when the line is stuck.
-      tcflush(Fd, TCOFLUSH);
+      // closing wait (up to 30 s) when the line is stuck. Only those: on a
+      // pseudo-terminal a flush also drops what the other end has not read yet.
+      if (Unsent) tcflush(Fd, TCOFLUSH);
+      Unsent = false;
       ::close(Fd);  // drops the flock as well
       Fd = -1;
     }
@@ -381,6 +386,7 @@ int TComPort::Write(const std::uint8_t* buffer, int count) {
   std::lock_guard<std::mutex> guard(d->Lock);
   if (d->Fd < 0) return 0;
   if (count == 0) return 1;
+  d->Unsent = true;  // until the bytes are known to have left
 
   // Bounded by twice the line time plus a margin, so a stuck line (flow
   // control held, adapter gone) never holds the worker for good.
@@ -398,7 +404,9 @@ int TComPort::Write(const std::uint8_t* buffer, int count) {
     if (left == 0) return 0;
     if (d->WaitFd(POLLOUT, left) == WaitResult::Stop) return 0;
   }
-  return d->Drain(deadline) ? 1 : 0;
+  const bool drained = d->Drain(deadline);
+  d->Unsent = !drained;
+  return drained ? 1 : 0;
 }
 
 int TComPort::Read(std::uint8_t* dest, int& count) {
