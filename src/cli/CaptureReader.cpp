@@ -62,10 +62,10 @@ QString ParseRecord(const QByteArray& line, CaptureRecord& r) {
   ++pos;
   int count = 0;
   for (;;) {
-    if (pos >= line.size()) return QStringLiteral("the line ends before its '<'");
+    if (pos < line.size() && line.at(pos) == '<') break;
+    if (pos + 2 >= line.size()) return QStringLiteral("the line ends before its '<'");
     const char c = line.at(pos);
-    if (c == '<') break;
-    if (pos + 2 >= line.size() || HexValue(c) < 0 || HexValue(line.at(pos + 1)) < 0 || line.at(pos + 2) != ' ')
+    if (HexValue(c) < 0 || HexValue(line.at(pos + 1)) < 0 || line.at(pos + 2) != ' ')
       return QStringLiteral("data byte %1 is not two hexadecimal digits and a space").arg(count);
     if (count >= r.Length)
       return QStringLiteral("more data bytes than the data length of %1").arg(r.Length);

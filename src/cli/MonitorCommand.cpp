@@ -129,6 +129,8 @@ int Commands::Monitor(const QStringList& args) {
   parser.addOptions({format, capture, count, duration, quiet});
   if (!Cli::Parse(parser, args, QStringLiteral("monitor [options]"), 0, 0)) return Cli::ExitSuccess;
 
+  // Signals are caught from here on; they take effect once the loop runs.
+  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
   auto monitor = std::make_unique<Watcher>();
   TQUORLINK& link = monitor->Link;
   line.Apply(parser, link, 0);
@@ -150,7 +152,6 @@ int Commands::Monitor(const QStringList& args) {
   }
   Cli::PrintInfo(QStringLiteral("quorlink monitor: listening on %1").arg(Cli::Describe(link)));
 
-  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
   Watcher* m = monitor.get();
   QObject::connect(&signalNotifier, &SignalNotifier::Received, [m](int signal) {
     if (signal == SIGUSR1)

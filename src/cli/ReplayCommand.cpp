@@ -141,6 +141,8 @@ int Commands::Replay(const QStringList& args) {
   parser.addOptions({speed, loop});
   if (!Cli::Parse(parser, args, QStringLiteral("replay [options] file"), 1, 1)) return Cli::ExitSuccess;
 
+  // Signals are caught from here on; they take effect once the loop runs.
+  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP});
   const double factor = Cli::ToDouble(parser.value(speed), QStringLiteral("--speed"), 0.001, 1000.0);
   TQUORLINK link;
   line.Apply(parser, link, 1);
@@ -161,7 +163,6 @@ int Commands::Replay(const QStringList& args) {
                      .arg(Cli::Describe(link)));
 
   Player player(link, plan, factor, parser.isSet(loop));
-  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP});
   QObject::connect(&signalNotifier, &SignalNotifier::Received, [] { QCoreApplication::quit(); });
   QSocketNotifier done(player.Descriptor(), QSocketNotifier::Read);
   QObject::connect(&done, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });

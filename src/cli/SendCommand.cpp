@@ -26,7 +26,7 @@ namespace {
 
 enum Fault { Drop, BadChecksum, Long, Short, Stray, FaultKinds };
 const char* const FaultNames[FaultKinds] = {"drop", "bad-checksum", "long", "short", "stray"};
-const char* const FaultWords[FaultKinds] = {"dropped", "bad checksum", "too long", "too short", "stray bytes after"};
+const char* const FaultWords[FaultKinds] = {"dropped", "bad checksum", "too long", "too short", "with stray bytes"};
 
 // Decides and sends each frame. Beat runs on the sending thread (the worker or
 // the pacer) and allocates nothing; everything else runs in the main thread.
@@ -42,8 +42,8 @@ public:
   long long Count = 0;                   // frames to send; 0 until stopped
 
   std::atomic<long long> Frames{0};      // frame slots so far, dropped ones included
-  std::atomic<long long> Written{0};
-  std::atomic<long long> Failed{0};
+  std::atomic<long long> Sent{0};        // frames written, faulty ones included
+  std::atomic<long long> Failed{0};      // writes that failed
   std::atomic<long long> Faults[FaultKinds] = {};
   std::atomic<bool> Finished{false};
   std::atomic<bool> Stopping{false};     // the port is being closed: failures are ours
@@ -60,19 +60,20 @@ public:
       if (Due(f, k)) fault = f;
     const bool stray = Due(Stray, k);
 
-    bool ok = true;
-    if (fault == -1) {
-      ok = link->Transmit() == 1;
-    } else if (fault != Drop) {
-      ok = SendFaulty(link, static_cast<Fault>(fault));
+    int failed = 0;
+    if (fault != Drop) {
+      const bool ok = fault == -1 ? link->Transmit() == 1 : SendFaulty(link, static_cast<Fault>(fault));
+      if (ok) Sent.fetch_add(1);
+      else ++failed;
     }
     if (fault >= 0) Faults[fault].fetch_add(1);
     if (stray) {
-      ok = link->Write(StrayBytes, StrayCount) == 1 && ok;
+      if (link->Write(StrayBytes, StrayCount) != 1) ++failed;
       Faults[Stray].fetch_add(1);
     }
-    if (!ok && Stopping.load()) return;
-    if (fault != Drop || stray) (ok ? Written : Failed).fetch_add(1);
+    if (failed && Stopping.load()) return;
+    Failed.fetch_add(failed);
+    const bool ok = failed == 0;
     if (Failing.exchange(!ok) != !ok) Wake();
     if (Count > 0 && k >= Count) {
       Finished.store(true);
@@ -182,9 +183,10 @@ QString Summary(const Sender& sender) {
     const long long n = sender.Faults[f].load();
     if (n) faults += QStringLiteral("%1%2 %3").arg(faults.isEmpty() ? QString() : QStringLiteral(", ")).arg(n).arg(QLatin1String(FaultWords[f]));
   }
-  return QStringLiteral("%1 frames, %2 written, %3 failed%4")
+  return QStringLiteral("%1 frames (%2 sent, %3 dropped), %4 failed writes%5")
       .arg(sender.Frames.load())
-      .arg(sender.Written.load())
+      .arg(sender.Sent.load())
+      .arg(sender.Faults[Drop].load())
       .arg(sender.Failed.load())
       .arg(faults.isEmpty() ? QString() : QStringLiteral("; faults: ") + faults);
 }
@@ -268,6 +270,8 @@ int Commands::Send(const QStringList& args) {
   for (const QCommandLineOption& option : every) parser.addOption(option);
   if (!Cli::Parse(parser, args, QStringLiteral("send [options]"), 0, 0)) return Cli::ExitSuccess;
 
+  // Signals are caught from here on; they take effect once the loop runs.
+  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
   TQUORLINK link;
   line.Apply(parser, link, 1);
   const int length = link.DataLength;
@@ -293,7 +297,6 @@ int Commands::Send(const QStringList& args) {
                      .arg(Cli::Describe(link),
                           periodMs ? QStringLiteral("a frame every %1 ms").arg(periodMs) : QStringLiteral("a frame every seventh 10 ms pass")));
 
-  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
   QObject::connect(&signalNotifier, &SignalNotifier::Received, [&sender](int signal) {
     if (signal == SIGUSR1)
       Cli::PrintInfo(QStringLiteral("quorlink send: ") + Summary(sender));

@@ -1,0 +1,155 @@
+// quorlink send to quorlink monitor over a quorlink nullmodem pair: the values
+// arrive, the capture file holds the same records as the monitor's lines, and
+// injected faults show as the receiver's statuses.
+
+#include "CliRunner.h"
+#include "TestSettings.h"
+#include "cli/CaptureReader.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SendMonitor : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Relay.Start({"nullmodem", "COM3", "COM4"});
+    ASSERT_TRUE(Relay.WaitForLines(2)) << Relay.Stderr().constData();
+  }
+  void TearDown() override {
+    Relay.Signal(SIGTERM);
+    EXPECT_EQ(Relay.Finish(), 0);
+  }
+
+  // Starts the monitor on COM4 and waits until it listens.
+  void StartMonitor(const QStringList& extra) {
+    Monitor.Start(QStringList{"monitor", "--port", "COM4", "--capture", CapturePath()} + extra);
+    ASSERT_TRUE(Monitor.WaitForStderr("listening on")) << Monitor.Stderr().constData();
+  }
+
+  QString CapturePath() const { return Dir.filePath("capture.txt"); }
+
+  CaptureContents Capture() const {
+    CaptureContents contents;
+    QString error;
+    EXPECT_TRUE(ReadCaptureFile(CapturePath(), contents, error)) << error.toStdString();
+    return contents;
+  }
+
+  // The status column of the monitor's CSV lines (header skipped).
+  QList<int> MonitorStatuses() {
+    QList<int> statuses;
+    const QList<QByteArray> lines = Monitor.StdoutLines();
+    for (qsizetype i = 1; i < lines.size(); ++i) statuses << lines[i].split(',').at(1).toInt();
+    return statuses;
+  }
+
+  TestSettings Settings;
+  QTemporaryDir Dir;
+  CliRunner Relay, Monitor, Sender;
+};
+
+}  // namespace
+
+TEST_F(SendMonitor, ValuesArriveAndTheCaptureHoldsTheMonitorsRecords) {
+  StartMonitor({"--format", "csv", "--count", "15", "--duration", "120"});
+  EXPECT_EQ(Sender.Run({"send", "--port", "COM3", "--count", "15", "--set", "engine_rpm=173", "--set", "fault_code=0x3C",
+                        "--set", "dump_body_up=1", "--set", "byte23=0x40", "--set", "left_blinker=on"}),
+            0)
+      << Sender.Stderr().constData();
+  ASSERT_EQ(Monitor.Finish(), 0) << Monitor.Stderr().constData();
+  EXPECT_TRUE(Monitor.Stderr().contains("good frames            15")) << Monitor.Stderr().constData();
+
+  // Every capture line is the record sent: byte 1 = 173, 14 = 3C, 21 = 80, 23 = 41.
+  const CaptureContents capture = Capture();
+  EXPECT_TRUE(capture.Problems.empty());
+  ASSERT_EQ(capture.Records.size(), 15u);
+  for (const CaptureRecord& record : capture.Records) {
+    EXPECT_EQ(record.Status, 0);
+    ASSERT_EQ(record.Length, 24);
+    for (int i = 0; i < 24; ++i) {
+      const int expected = i == 1 ? 173 : i == 14 ? 0x3C : i == 21 ? 0x80 : i == 23 ? 0x41 : 0;
+      EXPECT_EQ(record.Data[i], expected) << "byte " << i << " of line " << record.Line;
+    }
+  }
+
+  // The monitor's lines and the capture's decoded lines are the same records.
+  CliRunner decode;
+  EXPECT_EQ(decode.Run({"decode", CapturePath()}), 0) << decode.Stderr().constData();
+  const QList<QByteArray> decoded = decode.StdoutLines();
+  const QList<QByteArray> monitored = Monitor.StdoutLines();
+  ASSERT_EQ(decoded.size(), 16);
+  ASSERT_EQ(monitored.size(), 16);
+  EXPECT_EQ(decoded[0], "line," + monitored[0]);
+  for (int i = 1; i < 16; ++i) {
+    // Without the line number and time columns (the two clocks are read apart).
+    const QByteArray fromCapture = decoded[i].mid(decoded[i].indexOf(',', decoded[i].indexOf(',') + 1));
+    const QByteArray fromMonitor = monitored[i].mid(monitored[i].indexOf(','));
+    EXPECT_EQ(fromCapture, fromMonitor) << "row " << i;
+  }
+  const QList<QByteArray> header = monitored[0].split(',');
+  const QList<QByteArray> row = monitored[1].split(',');
+  EXPECT_EQ(row.at(header.indexOf("engine_rpm")), "173");
+  EXPECT_EQ(row.at(header.indexOf("fault_code")), "60");
+  EXPECT_EQ(row.at(header.indexOf("dump_body_up")), "1");
+  EXPECT_EQ(row.at(header.indexOf("low_brake_pressure")), "0");
+  EXPECT_EQ(row.at(header.indexOf("left_blinker")), "1");
+  EXPECT_EQ(row.at(header.indexOf("reserved_1")), "1");
+}
+
+TEST_F(SendMonitor, FaultsAtARateShowAsTheirStatuses) {
+  StartMonitor({"--format", "csv"});
+  // 200 ms apart, so that no two frames ever share one poll of the receiver.
+  EXPECT_EQ(Sender.Run({"send", "--port", "COM3", "--count", "24", "--period-ms", "200", "--set", "engine_rpm=173",
+                        "--drop-every", "6", "--bad-checksum-every", "4", "--long-every", "10", "--short-every", "11",
+                        "--stray-every", "3"}),
+            0)
+      << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("24 frames (20 sent, 4 dropped), 0 failed writes")) << Sender.Stderr().constData();
+
+  // Frame by frame (a drop wins over the others, then checksum, long, short):
+  //  1-3 good (stray bytes after 3 are dropped by the idle receiver), 4 bad
+  //  checksum, 5 good, 6 dropped, 7 good, 8 bad, 9 good, 10 too long (its extra
+  //  byte is taken for the checksum), 11 too short (completed by the stray byte
+  //  of slot 12), 13-15 good, 16 bad, 17 good, 18 dropped, 19 good, 20 bad,
+  //  21 good, 22 too short (completed by the start byte of 23, whose rest is
+  //  dropped), 24 dropped.
+  const QList<int> expected = {0, 0, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 1, 0, 1};
+  Monitor.WaitForLines(1 + expected.size());
+  Monitor.Signal(SIGINT);
+  ASSERT_EQ(Monitor.Finish(), 0);
+  EXPECT_EQ(MonitorStatuses(), expected);
+  EXPECT_TRUE(Monitor.Stderr().contains("good frames            12")) << Monitor.Stderr().constData();
+  EXPECT_TRUE(Monitor.Stderr().contains("checksum errors        7")) << Monitor.Stderr().constData();
+
+  QList<int> captured;
+  for (const CaptureRecord& record : Capture().Records) captured << record.Status;
+  EXPECT_EQ(captured, expected);
+}
+
+TEST_F(SendMonitor, FaultsAndValuesOnDemand) {
+  StartMonitor({"--format", "csv"});
+  Sender.Start({"send", "--port", "COM3", "--period-ms", "200", "--commands", "--set", "engine_rpm=10"});
+  ASSERT_TRUE(Monitor.WaitForLines(1 + 3)) << Sender.Stderr().constData();
+
+  Sender.WriteStdin("bad-checksum\n");
+  ASSERT_TRUE(WaitUntil([&] { return MonitorStatuses().count(1) == 1; }));
+  Sender.WriteStdin("drop\nstray\nset engine_rpm=99\n");
+  ASSERT_TRUE(WaitUntil([&] { return Monitor.Stdout().contains(",99,"); }));
+  Sender.WriteStdin("long\n");
+  ASSERT_TRUE(WaitUntil([&] { return MonitorStatuses().count(1) == 2; }));
+  const int eventsBeforeQuit = static_cast<int>(MonitorStatuses().size());
+  Sender.WriteStdin("quit\n");
+  EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("1 dropped, 1 bad checksum, 1 too long, 1 with stray bytes")) << Sender.Stderr().constData();
+
+  Monitor.Signal(SIGTERM);
+  ASSERT_EQ(Monitor.Finish(), 0);
+  const QList<int> statuses = MonitorStatuses();
+  EXPECT_GE(statuses.size(), eventsBeforeQuit);
+  EXPECT_EQ(statuses.count(1), 2);
+  EXPECT_EQ(statuses.count(0) + statuses.count(1), statuses.size());  // no length errors, no stray start bytes
+}
