@@ -126,25 +126,3 @@ TEST(TruckDataMap, GridWalkReadsExactlyTheAdditionalBytes) {
     for (int i = 24 + used; i < RecordSize + 4; ++i) EXPECT_EQ(record[i], 0xEE) << "N=" << n << " byte " << i;
   }
 }
-
-TEST(TruckDataMap, UnpackShowsEveryByteInHex) {
-  FakeControls c;
-  c.N = 26;
-  std::uint8_t record[RecordSize] = {};
-  record[FaultCodeByte] = 0x3C;
-  record[EngineRPM] = 173;
-  record[AnalogSpare] = 255;
-  record[24] = 10;
-  record[25] = 171;
-  record[26] = 99;  // beyond N
-  Unpack(record, c);
-  EXPECT_EQ(c.Fault, 0x3C);
-  EXPECT_EQ(c.Edit[FaultCodeByte], "3C");
-  EXPECT_EQ(c.Slider[EngineRPM], 173);
-  EXPECT_EQ(c.Edit[EngineRPM], "AD");
-  EXPECT_EQ(c.Edit[AnalogSpare], "FF");
-  EXPECT_EQ(c.Edit[GroundSpeed], "00");
-  EXPECT_EQ((c.Cell[{1, 1}]), "0A");
-  EXPECT_EQ((c.Cell[{2, 1}]), "AB");
-  EXPECT_EQ(c.Written.size(), 2u);
-}
