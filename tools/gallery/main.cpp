@@ -128,14 +128,14 @@ public:
   }
 
 private:
-  struct CellSpec {
+  struct CellEntry {
     QWidget* Control;
     QString Text;
   };
 
-  static CellSpec Cell(QWidget* control, const QString& text) { return {control, text}; }
+  static CellEntry Cell(QWidget* control, const QString& text) { return {control, text}; }
 
-  void Section(QVBoxLayout* outer, const QString& title, const QList<CellSpec>& cells, int columns = 0) {
+  void Section(QVBoxLayout* outer, const QString& title, const QList<CellEntry>& cells, int columns = 0) {
     auto* heading = new QLabel(title, this);
     QFont f = heading->font();
     f.setBold(true);
