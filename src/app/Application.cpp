@@ -2,7 +2,7 @@
 
 #include "app/Messages.h"
 
-#include <exception>
+void ShowError(const char* what) { Messages::ShowException(what ? QString::fromLocal8Bit(what) : QString()); }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Quorlink Simulator"));
@@ -13,9 +13,9 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {
-    Messages::ShowException(QString::fromLocal8Bit(e.what()));
+    ShowError(e.what());
   } catch (...) {
-    Messages::ShowException(QString());
+    ShowError(nullptr);
   }
   return false;
 }

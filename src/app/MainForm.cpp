@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/AboutBox.h"
+#include "app/Application.h"
 #include "app/FormLayout.h"
 #include "app/Glyphs.h"
 #include "app/HelpWindow.h"
@@ -53,6 +54,11 @@ QAction* AddItem(QMenu* menu, const char* name, const QString& caption, const QS
 }
 
 }  // namespace
+
+template <class Sender, class Signal>
+void TMainForm::Command(Sender* sender, Signal signal, void (TMainForm::*handler)()) {
+  connect(sender, signal, this, [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+}
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -156,30 +162,30 @@ TMainForm::TMainForm(QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   move(FormLayout::S(291), FormLayout::S(174));
 
-  connect(Button_Open, &QPushButton::clicked, this, &TMainForm::Button_OpenClick);
-  connect(Button_ComConfiguration, &QPushButton::clicked, this, &TMainForm::Button_ComConfigurationClick);
-  connect(Button_Close, &QPushButton::clicked, this, &TMainForm::Button_CloseClick);
-  connect(Button_SaveConfiguration, &QPushButton::clicked, this, &TMainForm::Button_SaveConfigurationClick);
-  connect(Button_Exit, &QPushButton::clicked, this, &TMainForm::Button_ExitClick);
-  connect(Button_OpenTruckSimulator, &QPushButton::clicked, this, &TMainForm::Button_OpenTruckSimulatorClick);
-  connect(SpeedButton1, &QToolButton::clicked, this, &TMainForm::FileOpen);
-  connect(SpeedButton2, &QToolButton::clicked, this, &TMainForm::FileSave);
-  connect(SpeedButton3, &QToolButton::clicked, this, &TMainForm::FileNew);
-  connect(FileNewItem, &QAction::triggered, this, &TMainForm::FileNew);
-  connect(FileOpenItem, &QAction::triggered, this, &TMainForm::FileOpen);
-  connect(FileSaveItem, &QAction::triggered, this, &TMainForm::FileSave);
-  connect(FileSaveAsItem, &QAction::triggered, this, &TMainForm::FileSaveAs);
-  connect(FilePrintItem, &QAction::triggered, this, &TMainForm::FilePrint);
-  connect(FilePrintSetupItem, &QAction::triggered, this, &TMainForm::FilePrintSetup);
-  connect(FileExitItem, &QAction::triggered, this, &TMainForm::FileExit);
-  connect(SavetoLogfile1, &QAction::triggered, this, &TMainForm::SavetoLogfile1Click);
-  connect(WindowTileItem, &QAction::triggered, this, &TMainForm::WindowTile);
-  connect(WindowCascadeItem, &QAction::triggered, this, &TMainForm::WindowCascade);
-  connect(WindowArrangeItem, &QAction::triggered, this, &TMainForm::WindowArrange);
-  connect(HelpContentsItem, &QAction::triggered, this, &TMainForm::HelpContents);
-  connect(HelpSearchItem, &QAction::triggered, this, &TMainForm::HelpSearch);
-  connect(HelpHowToUseItem, &QAction::triggered, this, &TMainForm::HelpHowToUse);
-  connect(HelpAboutItem, &QAction::triggered, this, &TMainForm::HelpAbout);
+  Command(Button_Open, &QPushButton::clicked, &TMainForm::Button_OpenClick);
+  Command(Button_ComConfiguration, &QPushButton::clicked, &TMainForm::Button_ComConfigurationClick);
+  Command(Button_Close, &QPushButton::clicked, &TMainForm::Button_CloseClick);
+  Command(Button_SaveConfiguration, &QPushButton::clicked, &TMainForm::Button_SaveConfigurationClick);
+  Command(Button_Exit, &QPushButton::clicked, &TMainForm::Button_ExitClick);
+  Command(Button_OpenTruckSimulator, &QPushButton::clicked, &TMainForm::Button_OpenTruckSimulatorClick);
+  Command(SpeedButton1, &QToolButton::clicked, &TMainForm::FileOpen);
+  Command(SpeedButton2, &QToolButton::clicked, &TMainForm::FileSave);
+  Command(SpeedButton3, &QToolButton::clicked, &TMainForm::FileNew);
+  Command(FileNewItem, &QAction::triggered, &TMainForm::FileNew);
+  Command(FileOpenItem, &QAction::triggered, &TMainForm::FileOpen);
+  Command(FileSaveItem, &QAction::triggered, &TMainForm::FileSave);
+  Command(FileSaveAsItem, &QAction::triggered, &TMainForm::FileSaveAs);
+  Command(FilePrintItem, &QAction::triggered, &TMainForm::FilePrint);
+  Command(FilePrintSetupItem, &QAction::triggered, &TMainForm::FilePrintSetup);
+  Command(FileExitItem, &QAction::triggered, &TMainForm::FileExit);
+  Command(SavetoLogfile1, &QAction::triggered, &TMainForm::SavetoLogfile1Click);
+  Command(WindowTileItem, &QAction::triggered, &TMainForm::WindowTile);
+  Command(WindowCascadeItem, &QAction::triggered, &TMainForm::WindowCascade);
+  Command(WindowArrangeItem, &QAction::triggered, &TMainForm::WindowArrange);
+  Command(HelpContentsItem, &QAction::triggered, &TMainForm::HelpContents);
+  Command(HelpSearchItem, &QAction::triggered, &TMainForm::HelpSearch);
+  Command(HelpHowToUseItem, &QAction::triggered, &TMainForm::HelpHowToUse);
+  Command(HelpAboutItem, &QAction::triggered, &TMainForm::HelpAbout);
 
   Link = new TQUORLINK;
 }

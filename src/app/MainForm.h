@@ -120,6 +120,9 @@ protected:
   void closeEvent(QCloseEvent* e) override;
 
 private:
+  // Connects a control's signal to a command handler run through RunCommand.
+  template <class Sender, class Signal>
+  void Command(Sender* sender, Signal signal, void (TMainForm::*handler)());
   void ApplyOpenPattern();
   void ApplyClosedPattern();
   void ApplyPortPattern();

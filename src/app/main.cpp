@@ -1,5 +1,4 @@
 #include "app/Application.h"
-#include "app/Messages.h"
 #include "app/Program.h"
 
 #include <exception>
@@ -9,9 +8,9 @@ int main(int argc, char** argv) {
   try {
     return RunProgram();
   } catch (const std::exception& e) {
-    Messages::ShowException(QString::fromLocal8Bit(e.what()));
+    ShowError(e.what());
   } catch (...) {
-    Messages::ShowException(QString());
+    ShowError(nullptr);
   }
   return 0;
 }

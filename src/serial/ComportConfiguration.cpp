@@ -42,8 +42,8 @@ void UncheckAll(std::initializer_list<QRadioButton*> group) {
   }
 }
 
-QString DescriptionOf(const std::string& path) {
-  for (const TSerialDeviceInfo& d : ListSerialDevices())
+QString DescriptionOf(const std::vector<TSerialDeviceInfo>& devices, const std::string& path) {
+  for (const TSerialDeviceInfo& d : devices)
     if (d.Path == path) return QString::fromStdString(d.Description);
   return QString();
 }
@@ -289,13 +289,14 @@ void TForm_ComportConfiguration::Button_CloseWindowClick() {
 }
 
 void TForm_ComportConfiguration::ShowDevices() {
+  const std::vector<TSerialDeviceInfo> devices = ListSerialDevices();
   for (int i = 0; i < 4; ++i) {
     const std::string path = ComDevicePath(i + 1);
     const QString text = QString::fromStdString(path);
     QLabel* label = Label_Device[i];
     const int room = label->contentsRect().width() - 4;
     label->setText(label->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
-    const QString description = DescriptionOf(path);
+    const QString description = DescriptionOf(devices, path);
     label->setToolTip(description.isEmpty() ? text : text + QStringLiteral("\n") + description);
     label->setStatusTip(QStringLiteral("COM%1 is %2").arg(i + 1).arg(text));
   }

@@ -88,22 +88,6 @@ private slots:
     Settings.reset();
   }
 
-  void startsIdle() {
-    TMainForm main;
-    main.SetMode(0);
-    QCOMPARE(main.windowTitle(), QStringLiteral("QUORLINK SIMULATOR"));
-    QVERIFY(ClosedPattern(main));
-    QVERIFY(main.Button_SaveConfiguration->isEnabled());
-    QVERIFY(main.Button_Exit->isEnabled());
-    QVERIFY(!main.SavetoLogfile1->isEnabled());
-    QVERIFY(!main.ReadFromLogfile1->isEnabled());
-    QVERIFY(main.MenuItem_Log->menuAction()->isVisible());
-    QVERIFY(main.GetLinkThread() == nullptr);
-    main.SetMode(1);
-    QVERIFY(!main.MenuItem_Log->menuAction()->isVisible());
-    QCOMPARE(int(main.GetLink()->Mode.load()), 1);
-  }
-
   // First Open Port in a mode: the port dialog instead of an open, then the
   // settings are stored under that mode's key whatever the dialog's answer;
   // the next Open Port opens without asking.
