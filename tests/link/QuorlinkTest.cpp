@@ -111,21 +111,14 @@ TEST(QuorlinkReceive, LengthChangesAndTheLongestLengths) {
   t.Link.DataLength = 36;
   t.Send(Bytes{0x2F} + Bytes(29, 0x01));  // 30 bytes collected
   EXPECT_EQ(t.Link.Receive(status), 0);
-  t.Link.DataLength = 24;
+  t.Link.DataLength = 27;  // 31 bytes is DataLength + 4: still collecting
+  t.Send(Bytes{0x01});
+  EXPECT_EQ(t.Link.Receive(status), 0);
+  EXPECT_EQ(status, 0);
   t.Send(Bytes{0x01});
   EXPECT_EQ(t.Link.Receive(status), 1);
   EXPECT_EQ(status, 3);
   EXPECT_EQ(t.Link.GetRxCount(), 0);
-
-  // A partly collected frame carries over a close and re-open.
-  const Bytes frame = Frame(Bytes(24, 0x5A));
-  t.Send(Bytes(frame.begin(), frame.begin() + 10));
-  EXPECT_EQ(t.Link.Receive(status), 0);
-  t.Link.Close();
-  ASSERT_EQ(t.Link.Open(), 1);
-  t.Send(Bytes(frame.begin() + 10, frame.end()));
-  EXPECT_EQ(t.Link.Receive(status), 1);
-  EXPECT_EQ(status, 0);
 
   // 254 data bytes make a 256-byte frame, which the 8-bit count never reaches:
   // after 256 bytes the receiver is idle again, with no event.
@@ -133,7 +126,7 @@ TEST(QuorlinkReceive, LengthChangesAndTheLongestLengths) {
   t.Send(Frame(Bytes(254, 0x2F)));
   EXPECT_EQ(t.Link.Receive(status), 0);
   EXPECT_EQ(t.Link.GetRxCount(), 0);
-  EXPECT_EQ(t.Link.GoodFrameCount, 1u);
+  EXPECT_EQ(t.Link.GoodFrameCount, 0u);
 }
 
 TEST(QuorlinkRecord, CopiesOutNeverPastTheCallersBuffer) {
