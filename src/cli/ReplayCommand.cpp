@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -45,7 +46,8 @@ Schedule Plan(const CaptureContents& contents) {
     plan.Frames.push_back(&record);
     plan.OffsetMs.push_back(offset);
   }
-  if (plan.Frames.size() >= 2) plan.LoopGapMs = offset / static_cast<long long>(plan.Frames.size() - 1);
+  // Frames logged within one millisecond still get a little room when looping.
+  if (plan.Frames.size() >= 2) plan.LoopGapMs = std::max(1LL, offset / static_cast<long long>(plan.Frames.size() - 1));
   return plan;
 }
 

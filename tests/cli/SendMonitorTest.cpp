@@ -60,6 +60,7 @@ TEST_F(SendMonitor, ValuesArriveAndTheCaptureHoldsTheMonitorsRecords) {
                         "--set", "dump_body_up=1", "--set", "byte23=0x40", "--set", "left_blinker=on"}),
             0)
       << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("15 frames (15 sent, 0 dropped), 0 failed writes")) << Sender.Stderr().constData();
   ASSERT_EQ(Monitor.Finish(), 0) << Monitor.Stderr().constData();
   EXPECT_TRUE(Monitor.Stderr().contains("good frames            15")) << Monitor.Stderr().constData();
 
@@ -119,11 +120,15 @@ TEST_F(SendMonitor, FaultsAtARateShowAsTheirStatuses) {
   //  dropped), 24 dropped.
   const QList<int> expected = {0, 0, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 1, 0, 1};
   Monitor.WaitForLines(1 + expected.size());
+  // Statistics on request, while it runs.
+  Monitor.Signal(SIGUSR1);
+  EXPECT_TRUE(Monitor.WaitForStderr("checksum errors        7")) << Monitor.Stderr().constData();
+  EXPECT_TRUE(Monitor.Stderr().contains("good frames            12")) << Monitor.Stderr().constData();
+  EXPECT_TRUE(Monitor.Running());
   Monitor.Signal(SIGINT);
   ASSERT_EQ(Monitor.Finish(), 0);
   EXPECT_EQ(MonitorStatuses(), expected);
-  EXPECT_TRUE(Monitor.Stderr().contains("good frames            12")) << Monitor.Stderr().constData();
-  EXPECT_TRUE(Monitor.Stderr().contains("checksum errors        7")) << Monitor.Stderr().constData();
+  EXPECT_EQ(Monitor.Stderr().count("statistics after"), 2);
 
   QList<int> captured;
   for (const CaptureRecord& record : Capture().Records) captured << record.Status;
