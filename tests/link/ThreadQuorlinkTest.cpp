@@ -5,11 +5,28 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <poll.h>
 #include <thread>
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Counts operator new calls made by threads other than the test's own.
+namespace {
+std::atomic<bool> CountAllocations{false};
+std::atomic<std::thread::id> TestThread;
+std::atomic<int> OtherThreadAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (CountAllocations && std::this_thread::get_id() != TestThread.load()) ++OtherThreadAllocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -163,4 +180,30 @@ TEST(ThreadQuorlink, QtHandOffRunsTheHookInTheOwningThread) {
   EXPECT_EQ(recorder.Events[1].Record, Bytes(24, 8));
   EXPECT_EQ(recorder.Events[0].Thread, std::this_thread::get_id());
   handOff.reset();
+}
+
+TEST(ThreadQuorlink, TheWorkerAllocatesNothing) {
+  LinkOnPty t(0);
+  TThread_Quorlink thread(true);
+  thread.Link = &t.Link;
+  thread.Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() > 0; }));
+  TestThread = std::this_thread::get_id();
+  CountAllocations = true;
+
+  Bytes bad = Frame(Bytes(24, 3));
+  bad.back() ^= 1;
+  t.Pty.Write(Frame(Bytes(24, 1)) + bad + Frame(Bytes(24, 2)));
+  EXPECT_TRUE(WaitUntil([&] {
+    if (HandOffWaiting(thread)) thread.RunPendingHandOff();
+    return t.Link.GoodFrameCount == 2;
+  }));
+  t.Link.Mode = 1;
+  EXPECT_TRUE(WaitUntil([&] { return t.Link.SentFrameCount >= 2; }));
+  EXPECT_EQ(t.Pty.Read(52).size(), 52u);
+
+  CountAllocations = false;
+  thread.Terminate();
+  thread.WaitFor();
+  EXPECT_EQ(OtherThreadAllocations, 0);
 }
