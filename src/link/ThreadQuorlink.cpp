@@ -134,6 +134,7 @@ void TThread_Quorlink::Execute() {
     std::unique_lock<std::mutex> lock(d->Lock);
     d->Wake.wait_for(lock, Beat, [this] { return d->TerminatedFlag.load(); });
   }
+  d->Tid.store(0);  // the id may be reused by another thread from now on
 }
 
 bool TThread_Quorlink::Synchronize() {
