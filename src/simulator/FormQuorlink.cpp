@@ -72,7 +72,7 @@ void TForm_QUORLINK::TControls::SetCellText(int column, int row, const QString& 
 TForm_QUORLINK::TForm_QUORLINK(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      Controls(new TControls(*this)) {
+      Controls(std::make_unique<TControls>(*this)) {
   setObjectName(QStringLiteral("Form_QUORLINK"));
   // Closing only hides this window; it never ends the program.
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -118,7 +118,7 @@ TForm_QUORLINK::TForm_QUORLINK(QWidget* parent)
   Timer_Display->start();
 }
 
-TForm_QUORLINK::~TForm_QUORLINK() { delete Controls; }
+TForm_QUORLINK::~TForm_QUORLINK() = default;
 
 TVrSlider* TForm_QUORLINK::SliderOfByte(int byte) const {
   return byte >= 0 && byte < AnalogBytes ? Sliders[byte] : nullptr;

@@ -7,6 +7,7 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
 #include "simulator/TruckDataMap.h"
 
@@ -165,7 +166,7 @@ private:
   void FitGrid();
 
   class TControls;
-  TControls* Controls;
+  std::unique_ptr<TControls> Controls;
   TVrSlider* Sliders[TruckDataMap::AnalogBytes] = {};
   QLineEdit* Edits[TruckDataMap::NamedBytes] = {};
   TVrCheckLed* Leds[TruckDataMap::LedCount] = {};
