@@ -204,10 +204,6 @@ TEST(QuorlinkRecord, BothThreadsSeeWholeRecords) {
 
 TEST(QuorlinkConfiguration, StoredPerModeWithDefaults) {
   TestSettings settings;
-  EXPECT_STREQ(SettingsBasePath(0), "\\Software\\Parvelco\\Quorlink Simulator\\Display Mode\\");
-  EXPECT_STREQ(SettingsBasePath(1), "\\Software\\Parvelco\\Quorlink Simulator\\Source Mode\\");
-  EXPECT_STREQ(SettingsBasePath(5), SettingsBasePath(1));
-
   TQUORLINK link;
   EXPECT_EQ(link.LoadConfiguration(SettingsBasePath(0)), 0);  // first run
   EXPECT_EQ(link.DataLength, 24);
