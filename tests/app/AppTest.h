@@ -2,12 +2,17 @@
 // Shared pieces of the application tests: a main that runs the test object
 // under the program's own application class, and small helpers.
 
+#include "ModalScript.h"
+#include "PtyPair.h"
+#include "TestSettings.h"
 #include "app/Application.h"
 #include "app/FormLayout.h"
+#include "serial/DeviceMap.h"
 
 #include <QApplication>
 #include <QTest>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #define QUORLINK_APP_TEST_MAIN(TestObject)          \
@@ -40,3 +45,28 @@ QList<T*> TopLevels() {
     if (auto* t = qobject_cast<T*>(w)) found.append(t);
   return found;
 }
+
+// Settings in a temporary folder and COM1 mapped to a fresh pseudo-terminal,
+// for one test function: Up() from init(), Down() from cleanup().
+struct PtyAppFixture {
+  std::unique_ptr<TestSettings> Settings;
+  std::unique_ptr<PtyPair> Pty;
+
+  bool Up() {
+    Settings = std::make_unique<TestSettings>();
+    Pty = std::make_unique<PtyPair>();
+    return SetComDevicePath(1, Pty->SlavePath());
+  }
+  void Down() {
+    Pty.reset();
+    Settings.reset();
+  }
+};
+
+// Waits until every step of the script has run and fails on any window that
+// no step expected.
+#define QUORLINK_FINISH_SCRIPT(script)                                               \
+  do {                                                                              \
+    QVERIFY(WaitUntil([&] { return (script).Done(); }));                            \
+    QVERIFY2((script).Unexpected.isEmpty(), qPrintable((script).Unexpected.join("; "))); \
+  } while (false)

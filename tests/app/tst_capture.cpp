@@ -59,13 +59,11 @@ QString AfterTime(const QString& line) {
 
 class TestCapture : public QObject {
   Q_OBJECT
-  std::unique_ptr<TestSettings> Settings;
-  std::unique_ptr<PtyPair> Pty;
+  PtyAppFixture Fixture;
+  std::unique_ptr<TestSettings>& Settings = Fixture.Settings;
+  std::unique_ptr<PtyPair>& Pty = Fixture.Pty;
 
-  void Finish(ModalScript& script) {
-    QVERIFY(WaitUntil([&] { return script.Done(); }));
-    QVERIFY2(script.Unexpected.isEmpty(), qPrintable(script.Unexpected.join("; ")));
-  }
+  void Finish(ModalScript& script) { QUORLINK_FINISH_SCRIPT(script); }
 
   // A display-mode main window with its port open on the pty and the worker running.
   std::unique_ptr<TMainForm> OpenDisplay() {
@@ -90,14 +88,9 @@ class TestCapture : public QObject {
 private slots:
   void init() {
     signal(SIGXFSZ, SIG_IGN);
-    Settings = std::make_unique<TestSettings>();
-    Pty = std::make_unique<PtyPair>();
-    QVERIFY(SetComDevicePath(1, Pty->SlavePath()));
+    QVERIFY(Fixture.Up());
   }
-  void cleanup() {
-    Pty.reset();
-    Settings.reset();
-  }
+  void cleanup() { Fixture.Down(); }
 
   // Three good frames and a bad one, line by line; Stop ends the lines.
   void threeGoodFramesAndABadOne() {

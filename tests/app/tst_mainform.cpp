@@ -69,24 +69,17 @@ bool ThreadRuns(TMainForm& m) {
 
 class TestMainForm : public QObject {
   Q_OBJECT
-  std::unique_ptr<TestSettings> Settings;
-  std::unique_ptr<PtyPair> Pty;
+  PtyAppFixture Fixture;
+  std::unique_ptr<TestSettings>& Settings = Fixture.Settings;
+  std::unique_ptr<PtyPair>& Pty = Fixture.Pty;
 
-  void Finish(ModalScript& script) {
-    QVERIFY(WaitUntil([&] { return script.Done(); }));
-    QVERIFY2(script.Unexpected.isEmpty(), qPrintable(script.Unexpected.join("; ")));
-  }
+  void Finish(ModalScript& script) { QUORLINK_FINISH_SCRIPT(script); }
 
 private slots:
   void init() {
-    Settings = std::make_unique<TestSettings>();
-    Pty = std::make_unique<PtyPair>();
-    QVERIFY(SetComDevicePath(1, Pty->SlavePath()));
+    QVERIFY(Fixture.Up());
   }
-  void cleanup() {
-    Pty.reset();
-    Settings.reset();
-  }
+  void cleanup() { Fixture.Down(); }
 
   // First Open Port in a mode: the port dialog instead of an open, then the
   // settings are stored under that mode's key whatever the dialog's answer;
