@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-apps imagemagick socat picocom fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils xdotool imagemagick socat picocom fonts-dejavu-core
 )
 
 missing=()
