@@ -170,7 +170,15 @@ bool TCaptureWriter::WriteLine(const char* text, std::size_t length) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
-      Error = ErrorText("Cannot write to the capture file", Name, n < 0 ? errno : EIO);
+      const int error = n < 0 ? errno : EIO;
+      Error = ErrorText("Cannot write to the capture file", Name, error);
+      if (done > 0) {
+        // Part of the line went out before the disk filled up: take it back,
+        // so the file ends with the last whole line.
+        const off_t end = lseek(Fd, 0, SEEK_CUR);
+        const off_t start = end - static_cast<off_t>(done);
+        if (end >= 0 && start >= 0 && ftruncate(Fd, start) == 0) lseek(Fd, start, SEEK_SET);
+      }
       return false;
     }
   }

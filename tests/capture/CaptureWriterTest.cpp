@@ -123,3 +123,28 @@ TEST(CaptureFile, FailuresAreReportedWithTheCause) {
   EXPECT_NE(writer.LastError().find(std::strerror(EFBIG)), std::string::npos);
   EXPECT_TRUE(writer.IsOpen());
 }
+
+TEST(CaptureFile, ALineCutShortByAFullDiskIsTakenBack) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("cut.txt").toStdString();
+  TCaptureWriter writer;
+  ASSERT_TRUE(writer.StartLog(path));
+  const std::uint8_t record[24] = {1, 2, 3};
+  ASSERT_TRUE(writer.LogFrame(0, 24, record));
+  const std::string whole = Contents(path);
+
+  // Room for half of the next line: the write gets that far, then fails.
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = old;
+  limit.rlim_cur = whole.size() + 40;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool written = writer.LogFrame(1, 24, record);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+  writer.CloseLog();
+  // Nothing of the cut line is left; everything before it is.
+  EXPECT_EQ(Contents(path), whole);
+}

@@ -11,7 +11,8 @@
 //       [--capture FILE] [--block-ms MS --block-every-ms MS]
 //
 // Commands: stats, open, close, map PATH, simulator, startlog FILE, stoplog,
-// block MS, length N, quit. SIGTERM, SIGINT and end of input mean quit.
+// block MS, block-exit MS (block, then close the main window at once),
+// length N, quit. SIGTERM, SIGINT and end of input mean quit.
 
 #include "app/Application.h"
 #include "app/MainForm.h"
@@ -255,6 +256,14 @@ private:
       usleep(static_cast<useconds_t>(arg.toInt()) * 1000);
       ++Blocks;
       Reply(command, Stats());
+    } else if (command == QLatin1String("block-exit")) {
+      // Frames keep coming while the GUI thread sleeps, so the worker waits in
+      // its hand-over when the window is closed without returning to the loop.
+      usleep(static_cast<useconds_t>(arg.toInt()) * 1000);
+      Reply(command, Stats());
+      Poll.stop();
+      Blocker.stop();
+      if (m) m->FileExit();
     } else if (command == QLatin1String("length")) {
       if (TForm_QUORLINK* s = m->GetSimulatorForm()) s->AdvSpinEdit_NumberBytes->setValue(arg.toInt());
       Reply(command, Stats());
@@ -297,9 +306,14 @@ private:
     }
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      LastMessage = box->text();
       Emit("{\"event\":\"message\",\"caption\":" + Json(box->windowTitle()) + ",\"text\":" + Json(box->text()) +
            ",\"detail\":" + Json(box->informativeText()) + "}");
+      if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+        // The file dialog asks before it replaces a file: the script named it on purpose.
+        yes->click();
+        return;
+      }
+      LastMessage = box->text();
       box->accept();
       if (Waiting == QLatin1String("startlog")) {
         // The capture window stays up, ready for another try; leave it.
@@ -336,6 +350,12 @@ private:
       } else if (capture->Button_Start->isEnabled() && !StartPressed) {
         StartPressed = true;
         QTimer::singleShot(0, capture, [capture] { capture->Button_Start->click(); });
+      } else if (capture->Button_Start->isEnabled() && CaptureFile.isEmpty()) {
+        // The file dialog was answered but no capture runs: give up, say so.
+        Waiting.clear();
+        capture->Button_Done->click();
+        Reply(QStringLiteral("startlog"), "\"ok\":false,\"message\":\"no capture after the file dialog\"");
+        Next();
       }
       return;
     }

@@ -273,11 +273,12 @@ class Harness:
         if env:
             e.update(env)
         if user:
-            cmd = ["setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups", "--"] + cmd
+            cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups", "--"] + cmd
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      env=e, text=True, bufsize=1)
         self.events = queue.Queue()
         self.messages = []
+        self.all_events = []
         self.stderr = []
         threading.Thread(target=self._read, daemon=True).start()
         threading.Thread(target=self._read_err, daemon=True).start()
@@ -288,6 +289,8 @@ class Harness:
                 item = json.loads(line)
             except ValueError:
                 continue
+            if "event" in item:
+                self.all_events.append(item)
             if item.get("event") == "message":
                 self.messages.append(item)
             self.events.put(item)
