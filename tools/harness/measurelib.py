@@ -256,6 +256,15 @@ class Harness:
     """quorlink-harness in its own process: the real windows on the offscreen
     platform, settings in a temporary folder, commands over a pipe."""
 
+    live = []  # every harness started, so a failed script step can end them
+
+    @classmethod
+    def kill_all(cls):
+        for h in cls.live:
+            if h.proc.poll() is None:
+                h.kill()
+        cls.live = []
+
     def __init__(self, mode, port=None, settings=None, args=(), env=None, user=None):
         self.tmp = None
         if settings is None:
@@ -276,6 +285,7 @@ class Harness:
             cmd = ["setpriv", "--reuid=%d" % user, "--regid=%d" % user, "--clear-groups", "--"] + cmd
         self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      env=e, text=True, bufsize=1)
+        Harness.live.append(self)
         self.events = queue.Queue()
         self.messages = []
         self.all_events = []
