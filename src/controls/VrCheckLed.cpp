@@ -235,8 +235,6 @@ void TVrCheckLed::TextChanged() {
 
 void TVrCheckLed::TabStopChanged() { UpdateMnemonic(); }
 
-// The caption's mnemonic is taken only by an LED that can take the focus, so
-// that an LED without one never swallows another control's shortcut.
 void TVrCheckLed::UpdateMnemonic() {
   if (Loading())
     return;
@@ -245,15 +243,17 @@ void TVrCheckLed::UpdateMnemonic() {
     FShortcutId = 0;
   }
   const QKeySequence key = QKeySequence::mnemonic(Caption());
-  if (TabStop() && !key.isEmpty())
+  if (!key.isEmpty())
     FShortcutId = grabShortcut(key);
 }
 
 bool TVrCheckLed::event(QEvent* event) {
   if (event->type() == QEvent::Shortcut) {
     auto* shortcut = static_cast<QShortcutEvent*>(event);
-    if (FShortcutId != 0 && shortcut->shortcutId() == FShortcutId && isEnabled() && TabStop()) {
-      setFocus(Qt::ShortcutFocusReason);
+    if (FShortcutId != 0 && shortcut->shortcutId() == FShortcutId && isEnabled()) {
+      // Without TabStop the mnemonic still works; only the focus stays put.
+      if (TabStop())
+        setFocus(Qt::ShortcutFocusReason);
       SetChecked(!FChecked);
       return true;
     }
