@@ -315,6 +315,13 @@ void TVrSlider::ColorChanged() { UpdateControlCanvas(); }
 
 void TVrSlider::SystemColorsChanged() { UpdateControlCanvas(); }
 
+// A tab stop takes the focus by the Tab key and by a left press
+// (mousePressEvent); Qt's own click focus would answer every button.
+void TVrSlider::TabStopChanged() {
+  if (TabStop())
+    setFocusPolicy(Qt::TabFocus);
+}
+
 void TVrSlider::Changed() { emit OnChange(this); }
 
 // ---------------------------------------------------------------------------

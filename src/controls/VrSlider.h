@@ -103,6 +103,7 @@ protected:
   void MouseLeave() override;
   void ColorChanged() override;
   void SystemColorsChanged() override;
+  void TabStopChanged() override;
 
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;

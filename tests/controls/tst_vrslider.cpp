@@ -707,7 +707,11 @@ void TestVrSlider::focusColoursTheBorder() {
   QVERIFY(other->hasFocus() && !s->HasFocus());
   QCOMPARE(HexAt(Shot(s), 0, 0), face);
 
+  // A tab stop: only the left button takes the focus.
   s->SetTabStop(true);
+  QTest::mouseClick(s, Qt::RightButton, {}, QPoint(18, 40));
+  QTest::mouseClick(s, Qt::MiddleButton, {}, QPoint(18, 40));
+  QVERIFY(other->hasFocus() && !s->HasFocus());
   QTest::mouseClick(s, Qt::LeftButton, {}, QPoint(18, 40));
   QVERIFY(WaitUntil([&] { return s->HasFocus(); }));
   const QImage img = Shot(s);
