@@ -39,7 +39,6 @@ TForm_ModeSelect::TForm_ModeSelect(QWidget* parent)
   Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
   Button_Cancel->setObjectName(QStringLiteral("Button_Cancel"));
   Button_Cancel->setGeometry(R(152, 96, 75, 25));
-  Button_Cancel->setAutoDefault(false);
 
   connect(Button_Ok, &QPushButton::clicked, this, &TForm_ModeSelect::Button_OkClick);
   connect(Button_Cancel, &QPushButton::clicked, this, &TForm_ModeSelect::Button_CancelClick);

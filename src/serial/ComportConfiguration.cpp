@@ -29,7 +29,8 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption, c
   auto* b = new QPushButton(caption, parent);
   b->setObjectName(QString::fromLatin1(name));
   b->setGeometry(geometry);
-  b->setAutoDefault(false);
+  // A button with the focus takes Enter; elsewhere Enter goes to Open Port.
+  b->setAutoDefault(true);
   return b;
 }
 
@@ -349,7 +350,6 @@ TComDeviceChooser::TComDeviceChooser(int portNumber, QWidget* parent)
   Button_Default = new QPushButton(QStringLiteral("Default"), this);
   Button_Default->setObjectName(QStringLiteral("Button_Default"));
   Button_Default->setGeometry(R(8, 84, 75, 25));
-  Button_Default->setAutoDefault(false);
   Button_Default->setToolTip(
       QStringLiteral("Back to %1").arg(QString::fromStdString(DefaultComDevicePath(portNumber))));
   Button_Ok = new QPushButton(QStringLiteral("Ok"), this);
@@ -359,7 +359,6 @@ TComDeviceChooser::TComDeviceChooser(int portNumber, QWidget* parent)
   Button_Cancel = new QPushButton(QStringLiteral("Cancel"), this);
   Button_Cancel->setObjectName(QStringLiteral("Button_Cancel"));
   Button_Cancel->setGeometry(R(237, 84, 75, 25));
-  Button_Cancel->setAutoDefault(false);
 
   connect(Button_Default, &QPushButton::clicked, this, [this] {
     ComboBox_Device->setEditText(QString::fromStdString(DefaultComDevicePath(PortNumber)));

@@ -170,6 +170,34 @@ private slots:
     QVERIFY(!com.IsOpen);
   }
 
+  // Enter on a button that has the focus presses that button; only elsewhere
+  // does it fall to Open Port.
+  void enterPressesTheFocusedButton_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Cancel") << "Button_Cancel" << 2;
+    QTest::newRow("Ok") << "Button_CloseWindow" << 1;
+  }
+  void enterPressesTheFocusedButton() {
+    QFETCH(QString, focus);
+    QFETCH(int, result);
+    TComPort com;
+    bool focused = false;
+    ModalScript script;
+    script.On<TForm_ComportConfiguration>([&](TForm_ComportConfiguration* d) {
+      Click(d->RadioButton_2400);
+      auto* button = d->findChild<QPushButton*>(focus);
+      button->setFocus(Qt::TabFocusReason);
+      focused = button->hasFocus();
+      QTest::keyClick(button, Qt::Key_Return);
+    });
+    QCOMPARE(com.ShowSettingsDialog(nullptr), result);
+    Finish(script);
+    QVERIFY(focused);
+    QVERIFY(!com.IsOpen);
+    QCOMPARE(com.BaudRate, result == 1 ? 2400 : 9600);
+  }
+
   void openPortFailureNamesTheDevice() {
     QVERIFY(SetComDevicePath(2, "/dev/quorlink-no-such-tty"));
     TComPort com;
@@ -226,7 +254,8 @@ private slots:
     });
     script.On<TComDeviceChooser>([&](TComDeviceChooser* c) {
       QTest::keyClicks(c->ComboBox_Device->lineEdit(), "-ignored");
-      Click(c->Button_Cancel);
+      c->Button_Cancel->setFocus(Qt::TabFocusReason);  // Enter on Cancel cancels
+      QTest::keyClick(c->Button_Cancel, Qt::Key_Return);
     });
     script.On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) { Click(d->Button_Cancel); });
     QCOMPARE(com.ShowSettingsDialog(nullptr), 2);

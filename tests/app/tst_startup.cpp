@@ -47,6 +47,7 @@ private slots:
     QTest::newRow("Cancel") << "cancel" << 2 << 0;
     QTest::newRow("close box") << "close" << 0 << 0;
     QTest::newRow("Enter") << "enter" << 1 << 0;
+    QTest::newRow("Enter on Cancel") << "enter on cancel" << 2 << 0;
   }
   void modeDialogAnswers() {
     QFETCH(QString, answer);
@@ -62,6 +63,10 @@ private slots:
       if (answer == QLatin1String("cancel")) Click(d->Button_Cancel);
       else if (answer == QLatin1String("close")) d->close();
       else if (answer == QLatin1String("enter")) QTest::keyClick(d, Qt::Key_Return);
+      else if (answer == QLatin1String("enter on cancel")) {
+        d->Button_Cancel->setFocus(Qt::TabFocusReason);  // the operator tabbed to it
+        QTest::keyClick(d->Button_Cancel, Qt::Key_Return);
+      }
       else Click(d->Button_Ok);
     });
     QCOMPARE(dialog.exec(), result);
