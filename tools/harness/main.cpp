@@ -27,6 +27,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -128,9 +129,13 @@ void OnSignal(int) {
 class Operator : public QObject {
 public:
   explicit Operator(const Options& options) : O(options) {
+    // The operator looks every 10 ms while something is to be answered and
+    // sleeps otherwise, so that the figures measured are the program's own: a
+    // window being shown wakes it.
     Poll.setInterval(10);
     connect(&Poll, &QTimer::timeout, this, [this] { Look(); });
     Poll.start();
+    qApp->installEventFilter(this);
 
     In = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(In, &QSocketNotifier::activated, this, [this] { ReadInput(); });
@@ -150,8 +155,17 @@ public:
     }
   }
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && !Quitting && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow() && !Poll.isActive())
+      Poll.start();
+    return false;
+  }
+
 private:
   const Options& O;
+  bool Quitting = false;
   QTimer Poll;
   QTimer Blocker;
   QSocketNotifier* In;
@@ -261,6 +275,7 @@ private:
       // its hand-over when the window is closed without returning to the loop.
       usleep(static_cast<useconds_t>(arg.toInt()) * 1000);
       Reply(command, Stats());
+      Quitting = true;
       Poll.stop();
       Blocker.stop();
       if (m) m->FileExit();
@@ -268,6 +283,7 @@ private:
       if (TForm_QUORLINK* s = m->GetSimulatorForm()) s->AdvSpinEdit_NumberBytes->setValue(arg.toInt());
       Reply(command, Stats());
     } else if (command == QLatin1String("quit")) {
+      Quitting = true;
       Poll.stop();
       Blocker.stop();
       // Every modal window first (the capture window closes its file on the way out).
@@ -295,6 +311,7 @@ private:
     CaptureFile = file;
     StartPressed = false;
     Waiting = QStringLiteral("startlog");
+    Poll.start();
     LastMessage.clear();
     QTimer::singleShot(0, m, [m] { m->SavetoLogfile1->trigger(); });
   }
@@ -305,6 +322,11 @@ private:
       return;
     }
     QWidget* modal = QApplication::activeModalWidget();
+    const bool idle = Waiting.isEmpty() && (!modal || qobject_cast<TForm_QuorlinkCapture*>(modal));
+    if (idle) {
+      Poll.stop();
+      return;
+    }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       Emit("{\"event\":\"message\",\"caption\":" + Json(box->windowTitle()) + ",\"text\":" + Json(box->text()) +
            ",\"detail\":" + Json(box->informativeText()) + "}");
