@@ -143,7 +143,11 @@ public:
     connect(Sig, &QSocketNotifier::activated, this, [this] {
       char c;
       [[maybe_unused]] const ssize_t n = read(SignalPipe[0], &c, 1);
+      // A signal ends the run even while a step still waits for its window.
+      Waiting.clear();
+      Queue.clear();
       Queue.push_back(QStringLiteral("quit"));
+      Started = true;
       Next();
     });
     if (O.BlockMs > 0 && O.BlockEveryMs > 0) {
