@@ -29,6 +29,19 @@ QIcon Make(const std::function<void(QPainter&)>& draw) {
   return icon;
 }
 
+// A closed outline through the given points.
+QPainterPath Closed(std::initializer_list<QPointF> points) {
+  QPainterPath path;
+  for (const QPointF& point : points) {
+    if (path.elementCount() == 0)
+      path.moveTo(point);
+    else
+      path.lineTo(point);
+  }
+  path.closeSubpath();
+  return path;
+}
+
 QPen Outline(const QColor& c) {
   QPen pen(c, 1.0);
   pen.setJoinStyle(Qt::MiterJoin);
@@ -40,24 +53,12 @@ QPen Outline(const QColor& c) {
 QIcon OpenFolder() {
   return Make([](QPainter& p) {
     // back of the folder with its tab
-    QPainterPath back;
-    back.moveTo(1.5, 3.5);
-    back.lineTo(5.5, 3.5);
-    back.lineTo(6.5, 4.5);
-    back.lineTo(12.5, 4.5);
-    back.lineTo(12.5, 13.5);
-    back.lineTo(1.5, 13.5);
-    back.closeSubpath();
+    const QPainterPath back = Closed({{1.5, 3.5}, {5.5, 3.5}, {6.5, 4.5}, {12.5, 4.5}, {12.5, 13.5}, {1.5, 13.5}});
     p.setPen(Outline(QColor(0x80, 0x60, 0x00)));
     p.setBrush(QColor(0xE0, 0xB0, 0x30));
     p.drawPath(back);
     // front flap, opened towards the viewer
-    QPainterPath front;
-    front.moveTo(1.5, 13.5);
-    front.lineTo(4.5, 7.5);
-    front.lineTo(15.0, 7.5);
-    front.lineTo(12.5, 13.5);
-    front.closeSubpath();
+    const QPainterPath front = Closed({{1.5, 13.5}, {4.5, 7.5}, {15.0, 7.5}, {12.5, 13.5}});
     p.setBrush(QColor(0xFF, 0xD8, 0x60));
     p.drawPath(front);
   });
@@ -65,13 +66,7 @@ QIcon OpenFolder() {
 
 QIcon Floppy() {
   return Make([](QPainter& p) {
-    QPainterPath body;
-    body.moveTo(1.5, 1.5);
-    body.lineTo(12.5, 1.5);
-    body.lineTo(14.5, 3.5);
-    body.lineTo(14.5, 14.5);
-    body.lineTo(1.5, 14.5);
-    body.closeSubpath();
+    const QPainterPath body = Closed({{1.5, 1.5}, {12.5, 1.5}, {14.5, 3.5}, {14.5, 14.5}, {1.5, 14.5}});
     p.setPen(Outline(QColor(0x10, 0x20, 0x50)));
     p.setBrush(QColor(0x30, 0x50, 0xA0));
     p.drawPath(body);
@@ -93,13 +88,7 @@ QIcon Floppy() {
 
 QIcon NewPage() {
   return Make([](QPainter& p) {
-    QPainterPath page;
-    page.moveTo(3.5, 1.5);
-    page.lineTo(10.0, 1.5);
-    page.lineTo(13.5, 5.0);
-    page.lineTo(13.5, 14.5);
-    page.lineTo(3.5, 14.5);
-    page.closeSubpath();
+    const QPainterPath page = Closed({{3.5, 1.5}, {10.0, 1.5}, {13.5, 5.0}, {13.5, 14.5}, {3.5, 14.5}});
     p.setPen(Outline(QColor(0x50, 0x50, 0x50)));
     p.setBrush(Qt::white);
     p.drawPath(page);
@@ -135,32 +124,16 @@ QPixmap Logo(int size) {
   p.drawRoundedRect(QRectF(0.5, 0.5, 63.0, 63.0), 8, 8);
 
   // dump body, tipped slightly
-  QPainterPath bed;
-  bed.moveTo(6, 22);
-  bed.lineTo(38, 18);
-  bed.lineTo(40, 36);
-  bed.lineTo(10, 38);
-  bed.closeSubpath();
+  const QPainterPath bed = Closed({{6, 22}, {38, 18}, {40, 36}, {10, 38}});
   p.setPen(QPen(QColor(0x60, 0x40, 0x00), 1.2));
   p.setBrush(QColor(0xF2, 0xB1, 0x1C));
   p.drawPath(bed);
   // cab
-  QPainterPath cab;
-  cab.moveTo(42, 26);
-  cab.lineTo(52, 26);
-  cab.lineTo(57, 34);
-  cab.lineTo(57, 42);
-  cab.lineTo(42, 42);
-  cab.closeSubpath();
+  const QPainterPath cab = Closed({{42, 26}, {52, 26}, {57, 34}, {57, 42}, {42, 42}});
   p.drawPath(cab);
   p.setBrush(QColor(0xBF, 0xE3, 0xFF));
   p.setPen(QPen(QColor(0x60, 0x40, 0x00), 0.8));
-  QPainterPath window;
-  window.moveTo(45, 28.5);
-  window.lineTo(51, 28.5);
-  window.lineTo(54.5, 34);
-  window.lineTo(45, 34);
-  window.closeSubpath();
+  const QPainterPath window = Closed({{45, 28.5}, {51, 28.5}, {54.5, 34}, {45, 34}});
   p.drawPath(window);
   // chassis
   p.setPen(Qt::NoPen);
