@@ -14,6 +14,7 @@ namespace {
 constexpr auto Relaxed = std::memory_order_relaxed;
 constexpr auto Beat = std::chrono::milliseconds(10);
 constexpr int PassesPerTransmission = 7;
+constexpr int ModeCheckMs = 1000;  // nothing wakes a wait for bytes when Mode changes
 
 int NiceValue(TThread_Quorlink::TThreadPriority priority) {
   switch (priority) {
@@ -37,10 +38,14 @@ struct TThread_Quorlink::TPrivate {
   bool Done = false;                  // it has run; the worker may go on
   TReceiveHook Hook = nullptr;
   void* HookContext = nullptr;
+  TReceiveHook DirectHook = nullptr;     // set before Resume, read by the worker only
+  void* DirectContext = nullptr;
   TTransmitHook TransmitHook = nullptr;  // set before Resume, read by the worker only
   void* TransmitContext = nullptr;
 
+  bool WaitForBytes = false;          // set before Resume
   int EventFd = -1;
+  int StopFd = -1;                    // ends a wait for bytes at Terminate
   std::atomic<std::uint64_t> Passes{0};
   std::atomic<int> Priority{tpNormal};
   std::atomic<pid_t> Tid{0};
@@ -48,6 +53,7 @@ struct TThread_Quorlink::TPrivate {
 
 TThread_Quorlink::TThread_Quorlink(bool createSuspended) : d(new TPrivate) {
   d->EventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  d->StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (!createSuspended) Resume();
 }
 
@@ -55,6 +61,7 @@ TThread_Quorlink::~TThread_Quorlink() {
   Terminate();
   WaitFor();
   if (d->EventFd >= 0) close(d->EventFd);
+  if (d->StopFd >= 0) close(d->StopFd);
   delete d;
 }
 
@@ -64,10 +71,20 @@ void TThread_Quorlink::SetReceiveHook(TReceiveHook hook, void* context) {
   d->HookContext = context;
 }
 
+void TThread_Quorlink::SetDirectReceiveHook(TReceiveHook hook, void* context) {
+  if (d->Started) return;
+  d->DirectHook = hook;
+  d->DirectContext = context;
+}
+
 void TThread_Quorlink::SetTransmitHook(TTransmitHook hook, void* context) {
   if (d->Started) return;
   d->TransmitHook = hook;
   d->TransmitContext = context;
+}
+
+void TThread_Quorlink::SetWaitForBytes(bool wait) {
+  if (!d->Started) d->WaitForBytes = wait;
 }
 
 void TThread_Quorlink::SetPriority(TThreadPriority priority) {
@@ -90,6 +107,10 @@ void TThread_Quorlink::Terminate() {
     d->TerminatedFlag.store(true);
   }
   d->Wake.notify_all();
+  if (d->StopFd >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(d->StopFd, &one, sizeof one);
+  }
 }
 
 void TThread_Quorlink::WaitFor() {
@@ -110,6 +131,7 @@ void TThread_Quorlink::Execute() {
   TQUORLINK* const link = Link;
   int counter = 0;
   while (!d->TerminatedFlag.load()) {
+    const auto passStart = d->WaitForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     if (link) {
       if (link->Mode.load(Relaxed) == 1) {
         if (counter < PassesPerTransmission - 1) {
@@ -125,16 +147,37 @@ void TThread_Quorlink::Execute() {
         int status = Status.load(Relaxed);
         if (link->Receive(status) == 1) {
           Status.store(status, Relaxed);
-          Synchronize();
+          if (d->DirectHook)
+            d->DirectHook(d->DirectContext, status);
+          else
+            Synchronize();
         }
       }
     }
     d->Passes.fetch_add(1);
 
-    std::unique_lock<std::mutex> lock(d->Lock);
-    d->Wake.wait_for(lock, Beat, [this] { return d->TerminatedFlag.load(); });
+    std::unique_lock<std::mutex> lock(d->Lock, std::defer_lock);
+    if (d->WaitForBytes && link && WaitForBytes(link)) {
+      // Bytes arriving end the wait at once, but passes stay a beat apart.
+      if (std::chrono::steady_clock::now() >= passStart + Beat) continue;
+      lock.lock();
+      d->Wake.wait_until(lock, passStart + Beat, [this] { return d->TerminatedFlag.load(); });
+    } else {
+      lock.lock();
+      d->Wake.wait_for(lock, Beat, [this] { return d->TerminatedFlag.load(); });
+    }
   }
   d->Tid.store(0);  // the id may be reused by another thread from now on
+}
+
+// True when bytes came after a wait; false when the next pass is due by the
+// beat (source mode, port closed, busy or hung up, terminated).
+bool TThread_Quorlink::WaitForBytes(TQUORLINK* link) {
+  for (;;) {
+    if (d->TerminatedFlag.load() || link->Mode.load(Relaxed) != 0) return false;
+    const int waited = link->WaitForInput(ModeCheckMs, d->StopFd);
+    if (waited != 0) return waited == 1;
+  }
 }
 
 bool TThread_Quorlink::Synchronize() {

@@ -25,12 +25,25 @@ public:
 
   // Called in the GUI thread by NotifyReceive with Status; set before Resume.
   void SetReceiveHook(TReceiveHook hook, void* context);
+  // When set (before Resume), receive events go to this hook on the worker
+  // thread itself, in place of the hand-over: for a user with no GUI thread to
+  // keep in step, such as the command-line monitor. Like the rest of the
+  // worker's pass it must not allocate, and it holds up reception while it runs.
+  void SetDirectReceiveHook(TReceiveHook hook, void* context);
 
   // When set (before Resume), called on the worker thread in place of the
   // link's Transmit on every seventh pass in source mode. The command-line
   // tool sends its faulty frames and stops after a frame count through it.
   using TTransmitHook = void (*)(void* context, TQUORLINK* link);
   void SetTransmitHook(TTransmitHook hook, void* context);
+
+  // When set (before Resume), display mode skips the passes that would find
+  // the port empty: the worker sleeps until bytes arrive (or the port is
+  // closed, or Terminate), then goes on with its beat, passes still at least
+  // 10 ms apart. What is received and handed over is the same; a quiet line
+  // costs next to no CPU. A change of the link's Mode is seen within a second.
+  // The command-line monitor uses it; the windows keep the plain beat.
+  void SetWaitForBytes(bool wait);
 
   void SetPriority(TThreadPriority priority);  // a refusal by the system is not an error
   void Resume();
@@ -47,6 +60,7 @@ public:
 
 private:
   void Execute();
+  bool WaitForBytes(TQUORLINK* link);
   void NotifyReceive();
   bool Synchronize();  // false when terminated before the GUI thread ran it
 

@@ -434,6 +434,23 @@ int TComPort::ReadByte(std::uint8_t* dest) {
   return Read(dest, count);
 }
 
+int TComPort::WaitForInput(int timeoutMs, int wakeFd) {
+  // Held while waiting, as Write does; Close and Open wake us before taking it.
+  std::unique_lock<std::mutex> guard(d->Lock, std::try_to_lock);
+  if (!guard.owns_lock() || d->Fd < 0) return -1;
+  if (d->ReadHead != d->ReadTail) return 1;
+  pollfd fds[3] = {{d->Fd, POLLIN, 0}, {d->WakeFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};  // poll skips a -1
+  for (;;) {
+    const int n = poll(fds, 3, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return 0;
+    if (n < 0 || fds[1].revents != 0 || fds[2].revents != 0) return -1;
+    // A hung-up line stays readable for ever; the caller's beat keeps that from spinning.
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return -1;
+    return 1;
+  }
+}
+
 int TComPort::LoadSettings(const char* basePath) {
   const std::unique_ptr<TRegistry> registry = CreateRegistry();
   if (!registry || !registry->OpenKey(std::string(basePath ? basePath : "") + "Port Configuration", false)) return 0;

@@ -22,6 +22,12 @@ public:
   int Write(const std::uint8_t* buffer, int count);
   int Read(std::uint8_t* dest, int& count);
   int ReadByte(std::uint8_t* dest);
+  // For a reader that sleeps while the line is quiet instead of polling: waits
+  // at most timeoutMs for bytes to read; wakeFd (an eventfd of the caller's, or
+  // -1) and Close end the wait early. 1 when bytes wait (read ahead or in the
+  // driver), 0 after the time-out, -1 when there is nothing to wait on (woken,
+  // port closed or busy being opened, hung up): poll on a beat then.
+  int WaitForInput(int timeoutMs, int wakeFd);
   int LoadSettings(const char* basePath);
   int SaveSettings(const char* basePath);
 

@@ -182,10 +182,102 @@ TEST(ThreadQuorlink, QtHandOffRunsTheHookInTheOwningThread) {
   handOff.reset();
 }
 
-TEST(ThreadQuorlink, TheWorkerAllocatesNothing) {
+// The monitor's way of receiving: the worker sleeps while the line is quiet
+// and handles events itself. Everything else must stay as with the beat.
+TEST(ThreadQuorlink, WaitingForBytesSkipsOnlyTheEmptyPasses) {
+  LinkOnPty t(0);
+  Recorder recorder;
+  std::vector<std::chrono::steady_clock::time_point> times;
+  times.reserve(8);
+  struct Context {
+    Recorder* R;
+    std::vector<std::chrono::steady_clock::time_point>* Times;
+  } context{&recorder, &times};
+  TThread_Quorlink thread(true);
+  recorder.Thread = &thread;
+  recorder.Link = &t.Link;
+  thread.Link = &t.Link;
+  thread.SetDirectReceiveHook(
+      [](void* c, int status) {
+        auto* ctx = static_cast<Context*>(c);
+        {
+          std::lock_guard<std::mutex> lock(ctx->R->Lock);
+          ctx->Times->push_back(std::chrono::steady_clock::now());
+        }
+        Recorder::Hook(ctx->R, status);
+      },
+      &context);
+  thread.SetWaitForBytes(true);
+  thread.Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() >= 1; }));
+
+  // A quiet line: the beat would have run some 25 passes by now.
+  const std::uint64_t quiet = thread.PassCount();
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  EXPECT_LE(thread.PassCount(), quiet + 1);
+
+  const Bytes a(24, 0xA1), b(24, 0xB2), c(24, 0xC3);
+  Bytes bad = Frame(Bytes(24, 0xEE));
+  bad.back() ^= 0x80;
+  t.Pty.Write(Frame(a) + Frame(b) + Frame(c) + bad + Bytes{0x2F});
+  ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 4; }));
+  EXPECT_FALSE(HandOffWaiting(thread));
+
+  // Closing the port while the worker waits on it neither hangs nor spins;
+  // the worker beats until the port is back.
+  t.Link.Close();
+  const std::uint64_t closed = thread.PassCount();
+  EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= closed + 3; }));
+  ASSERT_EQ(t.Link.Open(), 1) << t.Link.LastError();
+  // The start byte collected before the close spoils the first frame; the
+  // pass goes on to the second.
+  t.Pty.Write(Frame(a) + Frame(b));
+  EXPECT_TRUE(WaitUntil([&] { return recorder.Count() == 5; }));
+  thread.Terminate();  // also ends the wait for bytes
+  thread.WaitFor();
+
+  ASSERT_EQ(recorder.Events.size(), 5u);
+  const std::vector<Bytes> records{a, b, c, c, b};
+  const int statuses[] = {0, 0, 0, 2, 0};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(recorder.Events[i].Status, statuses[i]) << i;
+    EXPECT_EQ(recorder.Events[i].Record, records[i]) << i;
+    EXPECT_NE(recorder.Events[i].Thread, std::this_thread::get_id());
+  }
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(recorder.Events[i].Pass, recorder.Events[0].Pass + i);
+  // One frame per pass and passes a beat apart: three beats between the first
+  // and the fourth event, less the little the first pass took before its event.
+  EXPECT_GE(times[3] - times[0], std::chrono::milliseconds(25));
+}
+
+TEST(ThreadQuorlink, WaitingForBytesBeatsOnAHungUpLine) {
   LinkOnPty t(0);
   TThread_Quorlink thread(true);
   thread.Link = &t.Link;
+  thread.SetWaitForBytes(true);
+  thread.Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() >= 1; }));
+  t.Pty.CloseMaster();
+  const auto start = std::chrono::steady_clock::now();
+  const std::uint64_t before = thread.PassCount();
+  EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= before + 10; }));
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  // Spinning would run thousands of passes; the beat allows one per 10 ms.
+  EXPECT_LE(thread.PassCount() - before, static_cast<std::uint64_t>(elapsed.count() / 10 + 3));
+  thread.Terminate();
+  thread.WaitFor();
+}
+
+void CheckTheWorkerAllocatesNothing(bool direct) {
+  OtherThreadAllocations = 0;
+  LinkOnPty t(0);
+  TThread_Quorlink thread(true);
+  thread.Link = &t.Link;
+  int events = 0;
+  if (direct) {
+    thread.SetDirectReceiveHook([](void* c, int) { ++*static_cast<int*>(c); }, &events);
+    thread.SetWaitForBytes(true);
+  }
   thread.Resume();
   ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() > 0; }));
   TestThread = std::this_thread::get_id();
@@ -206,4 +298,15 @@ TEST(ThreadQuorlink, TheWorkerAllocatesNothing) {
   thread.Terminate();
   thread.WaitFor();
   EXPECT_EQ(OtherThreadAllocations, 0);
+  if (direct) {
+    EXPECT_EQ(events, 2);  // the bad frame and the second good one come in one pass
+  }
+}
+
+TEST(ThreadQuorlink, TheWorkerAllocatesNothing) {
+  CheckTheWorkerAllocatesNothing(false);
+}
+
+TEST(ThreadQuorlink, TheWorkerAllocatesNothingAlsoWaitingForBytesWithADirectHook) {
+  CheckTheWorkerAllocatesNothing(true);
 }

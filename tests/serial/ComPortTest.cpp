@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -381,4 +382,43 @@ TEST_F(ComPortTest, CloseFromAnotherThreadEndsAWriteThatCannotFinish) {
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   EXPECT_EQ(Write(frame), 1);
   EXPECT_EQ(pty.Read(4), frame);
+}
+
+TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseTheCallerOrAHangUp) {
+  EXPECT_EQ(port.WaitForInput(-1, -1), -1);  // closed: nothing to wait on
+  ASSERT_EQ(port.Open(), 1) << port.LastError();
+  EXPECT_EQ(port.WaitForInput(0, -1), 0);
+
+  // Bytes written while it waits end the wait; bytes already read ahead count too.
+  std::thread writer([&] { pty.Write(frame); });
+  EXPECT_EQ(port.WaitForInput(-1, -1), 1);
+  writer.join();
+  std::uint8_t byte = 0;
+  ASSERT_TRUE(WaitUntil([&] { return port.ReadByte(&byte) == 1; }));
+  EXPECT_EQ(port.WaitForInput(0, -1), 1);  // three more bytes are read ahead
+  EXPECT_EQ(ReadFromPort(3), Bytes(frame.begin() + 1, frame.end()));
+  EXPECT_EQ(port.WaitForInput(0, -1), 0);
+
+  // The caller's own descriptor ends it.
+  const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  std::thread waker([&] {
+    const std::uint64_t one = 1;
+    ASSERT_EQ(write(wake, &one, sizeof one), 8);
+  });
+  EXPECT_EQ(port.WaitForInput(-1, wake), -1);
+  waker.join();
+  close(wake);
+
+  // Close from another thread ends it and then closes the port.
+  std::atomic<int> waited{2};
+  std::thread waiter([&] { waited = port.WaitForInput(-1, -1); });
+  port.Close();  // whether the waiter got there first or not, it comes back with -1
+  waiter.join();
+  EXPECT_EQ(waited, -1);
+  EXPECT_EQ(port.IsOpen, 0);
+
+  // A hung-up line answers at once, every time, so a caller never sleeps on it for good.
+  ASSERT_EQ(port.Open(), 1) << port.LastError();
+  pty.CloseMaster();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(port.WaitForInput(-1, -1), -1);
 }
