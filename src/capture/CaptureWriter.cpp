@@ -154,9 +154,14 @@ bool TCaptureWriter::LogFrame(int status, std::uint8_t length, const std::uint8_
   tm local{};
   localtime_r(&now.tv_sec, &local);
 
+  return LogFrame(status, length, data,
+                  ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000));
+}
+
+bool TCaptureWriter::LogFrame(int status, std::uint8_t length, const std::uint8_t* data, int timeOfDayMs) {
   char line[RecordLineMax];
-  const std::size_t size = FormatRecordLine(line, local.tm_hour, local.tm_min, local.tm_sec,
-                                            static_cast<int>(now.tv_nsec / 1000000), status, length, data);
+  const std::size_t size = FormatRecordLine(line, timeOfDayMs / 3600000, timeOfDayMs / 60000 % 60, timeOfDayMs / 1000 % 60,
+                                            timeOfDayMs % 1000, status, length, data);
   if (Fd < 0) return true;
   return WriteLine(line, size);
 }

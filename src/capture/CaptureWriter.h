@@ -27,6 +27,9 @@ public:
   // Forms the record line and writes it when a file is open. False only when a
   // write failed (the file stays open; the caller decides what to do).
   bool LogFrame(int status, std::uint8_t length, const std::uint8_t* data);
+  // The same at a local time the caller has read (milliseconds since
+  // midnight), for a caller that shows the time as well.
+  bool LogFrame(int status, std::uint8_t length, const std::uint8_t* data, int timeOfDayMs);
   std::string LastError() const;
   std::string FileName() const;
 

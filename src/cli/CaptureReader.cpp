@@ -79,14 +79,6 @@ QString ParseRecord(const QByteArray& line, CaptureRecord& r) {
 
 }  // namespace
 
-QString CaptureRecord::TimeText() const {
-  return QStringLiteral("%1:%2:%3.%4")
-      .arg(Hours, 2, 10, QLatin1Char('0'))
-      .arg(Minutes, 2, 10, QLatin1Char('0'))
-      .arg(Seconds, 2, 10, QLatin1Char('0'))
-      .arg(Millis, 3, 10, QLatin1Char('0'));
-}
-
 CaptureContents ParseCapture(const QByteArray& text) {
   CaptureContents contents;
   int number = 0;

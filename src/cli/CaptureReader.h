@@ -19,7 +19,6 @@ struct CaptureRecord {
   // Milliseconds since midnight.
   int TimeOfDayMs() const { return ((Hours * 60 + Minutes) * 60 + Seconds) * 1000 + Millis; }
   // "12:34:56.789".
-  QString TimeText() const;
 };
 
 struct CaptureProblem {

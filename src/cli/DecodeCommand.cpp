@@ -61,7 +61,7 @@ int Commands::Decode(const QStringList& args) {
     report(record.Line);
     TruckValues::Event event;
     event.Line = record.Line;
-    event.Time = record.TimeText();
+    event.TimeOfDayMs = record.TimeOfDayMs();
     event.Status = record.Status;
     event.Length = record.Length;
     event.Data = record.Data;

@@ -1,80 +1,116 @@
 // quorlink monitor: the display without windows. The worker thread receives in
-// display mode and hands every receive event to the main thread, which writes
-// a line with the decoded values, the capture file line and the statistics.
+// display mode, sleeping while the line is quiet, and handles every receive
+// event itself: the line with the decoded values, the capture file line and
+// the statistics. The main thread only waits for signals and the end.
 
 #include "capture/CaptureWriter.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/SignalPipe.h"
 #include "cli/TruckValues.h"
-#include "link/QtHandOff.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
 
 #include <QCoreApplication>
-#include <QTime>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr auto Relaxed = std::memory_order_relaxed;
 
+long long Nanoseconds(Clock::time_point t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Everything the worker touches for an event is set up before it starts, so
+// that an event costs no allocation and no hand-over to the main thread.
 struct Watcher {
   TQUORLINK Link;
   TCaptureWriter Capture;
   std::unique_ptr<TruckValues::Formatter> Format;
   bool Quiet = false;
   long long Count = 0;  // good frames to wait for; 0 until stopped
-  int ExitCode = Cli::ExitSuccess;
+  int StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once the worker asks to stop
+  std::atomic<bool> Stopping{false};
+  std::atomic<int> ExitCode{Cli::ExitSuccess};
+  std::atomic<bool> CaptureFailed{false};
 
-  long long Events[4] = {};  // receive events by status
+  std::atomic<long long> Events[4] = {};  // receive events by status
   std::uint32_t GoodAtStart = 0;
-  std::uint32_t LastGood = 0;
+  std::uint32_t LastGood = 0;  // worker only
   Clock::time_point Started = Clock::now();
-  Clock::time_point FirstGoodTime, LastGoodTime;
+  std::atomic<long long> FirstGoodNs{0}, LastGoodNs{0};
+  std::uint8_t Data[256] = {};
+  char Line[TruckValues::Formatter::LineMax];
+
+  ~Watcher() {
+    if (StopFd >= 0) ::close(StopFd);
+  }
 
   long long GoodFrames() const { return Link.GoodFrameCount.load() - GoodAtStart; }
 
+  // Any thread: the main thread ends its loop when StopFd turns readable.
   void Stop(int exitCode) {
-    if (ExitCode == Cli::ExitSuccess) ExitCode = exitCode;
-    QCoreApplication::quit();
+    if (Stopping.exchange(true)) return;
+    ExitCode.store(exitCode);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(StopFd, &one, sizeof one);
   }
 
   static void OnReceive(void* context, int status) { static_cast<Watcher*>(context)->Receive(status); }
 
+  // On the worker thread.
   void Receive(int status) {
-    const QTime time = QTime::currentTime();
-    std::uint8_t data[256];
+    if (Stopping.load()) return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
     std::uint8_t length = 0;
-    Link.GetRecord(data, sizeof data, &length);
-    if (status >= 0 && status < 4) ++Events[status];
+    Link.GetRecord(Data, sizeof Data, &length);
+    if (status >= 0 && status < 4) Events[status].fetch_add(1, Relaxed);
 
     const std::uint32_t good = Link.GoodFrameCount.load();
     if (good != LastGood) {
-      LastGoodTime = Clock::now();
-      if (LastGood == GoodAtStart) FirstGoodTime = LastGoodTime;
+      const long long at = Nanoseconds(Clock::now());
+      if (LastGood == GoodAtStart) FirstGoodNs.store(at);
+      LastGoodNs.store(at);
       LastGood = good;
     }
 
-    if (Capture.IsOpen() && !Capture.LogFrame(status, length, data)) {
-      Cli::PrintError(QString::fromStdString(Capture.LastError()));
-      Capture.CloseLog();
+    const int timeOfDayMs = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000);
+    if (Capture.IsOpen() && !Capture.LogFrame(status, length, Data, timeOfDayMs)) {
+      CaptureFailed.store(true);  // the main thread reports it and closes the file
       Stop(Cli::ExitFailure);
       return;
     }
     if (!Quiet) {
       TruckValues::Event event;
-      event.Time = time.toString(QStringLiteral("HH:mm:ss.zzz"));
+      event.TimeOfDayMs = timeOfDayMs;
       event.Status = status;
       event.Length = length;
-      event.Data = data;
-      const QByteArray line = Format->Line(event);
-      if (std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout) != static_cast<size_t>(line.size()) ||
-          std::fflush(stdout) != 0) {
-        // Whoever read our output has gone (quorlink monitor | head): stop.
+      event.Data = Data;
+      // Whoever read our output has gone (quorlink monitor | head): stop.
+      if (!WriteAll(STDOUT_FILENO, Line, Format->Write(event, Line, sizeof Line))) {
         Stop(Cli::ExitSuccess);
         return;
       }
@@ -84,9 +120,10 @@ struct Watcher {
 
   QString Statistics() const {
     const long long good = GoodFrames();
-    const double span = std::chrono::duration<double>(LastGoodTime - FirstGoodTime).count();
+    const long long last = LastGoodNs.load();
+    const double span = static_cast<double>(last - FirstGoodNs.load()) / 1e9;
     const double rate = good >= 2 && span > 0 ? static_cast<double>(good - 1) / span : 0.0;
-    const QString since = good > 0 ? QStringLiteral("%1 s").arg(std::chrono::duration<double>(Clock::now() - LastGoodTime).count(), 0, 'f', 3)
+    const QString since = good > 0 ? QStringLiteral("%1 s").arg(static_cast<double>(Nanoseconds(Clock::now()) - last) / 1e9, 0, 'f', 3)
                                    : QStringLiteral("no good frame yet");
     return QStringLiteral(
                "quorlink monitor: statistics after %1 s\n"
@@ -98,9 +135,9 @@ struct Watcher {
                "  since last good frame  %7")
         .arg(std::chrono::duration<double>(Clock::now() - Started).count(), 0, 'f', 1)
         .arg(good)
-        .arg(Events[1])
-        .arg(Events[3])
-        .arg(Events[2])
+        .arg(Events[1].load())
+        .arg(Events[3].load())
+        .arg(Events[2].load())
         .arg(rate, 0, 'f', 2)
         .arg(since);
   }
@@ -169,20 +206,23 @@ int Commands::Monitor(const QStringList& args) {
       }
     });
 
+  QSocketNotifier stopNotifier(static_cast<qintptr>(m->StopFd), QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+
   TThread_Quorlink worker(true);
   worker.Link = &link;
-  worker.SetReceiveHook(&Watcher::OnReceive, m);
+  worker.SetDirectReceiveHook(&Watcher::OnReceive, m);
+  worker.SetWaitForBytes(true);
   worker.SetPriority(TThread_Quorlink::tpHighest);
-  {
-    TQtHandOff handOff(&worker);
-    worker.Resume();
-    QCoreApplication::exec();
-    // Terminate releases a hand-over still waiting, so this never hangs.
-    worker.Terminate();
-    worker.WaitFor();
-  }
+  tzset();  // the time zone is read here, not on the worker's first event
+  worker.Resume();
+  QCoreApplication::exec();
+  worker.Terminate();
+  worker.WaitFor();
+
   link.Close();
+  if (m->CaptureFailed.load()) Cli::PrintError(QString::fromStdString(monitor->Capture.LastError()));
   monitor->Capture.CloseLog();
   Cli::PrintInfo(monitor->Statistics());
-  return monitor->ExitCode;
+  return monitor->ExitCode.load();
 }

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <algorithm>
+#include <cstring>
 
 namespace TruckValues {
 
@@ -16,9 +18,9 @@ constexpr int MaxByte = 254;  // the largest data length is 255 bytes
 std::vector<Field> BuildColumns() {
   std::vector<Field> columns;
   for (int b = 0; b < TruckDataMap::AnalogBytes; ++b)
-    columns.push_back({QString::fromLatin1(TruckDataMap::NamedByteTable[b].Name), b, 0xFF});
+    columns.push_back({QString::fromLatin1(TruckDataMap::NamedByteTable[b].Name), b, 0xFF, TruckDataMap::NamedByteTable[b].Name});
   for (const TruckDataMap::StatusFlag& flag : TruckDataMap::StatusFlags)
-    columns.push_back({QString::fromLatin1(flag.Name), flag.Byte, flag.Mask});
+    columns.push_back({QString::fromLatin1(flag.Name), flag.Byte, flag.Mask, flag.Name});
   return columns;
 }
 
@@ -49,14 +51,50 @@ void Store(const Field& field, int value, std::uint8_t* record, int length) {
     record[field.Byte] &= static_cast<std::uint8_t>(~field.Mask);
 }
 
-void AppendNumber(QByteArray& out, int value) { out += QByteArray::number(value); }
+// Appends to a fixed buffer; what does not fit is left out, never written past it.
+class LineOut {
+public:
+  LineOut(char* data, std::size_t capacity) : Data(data), Capacity(capacity) {}
+  void Add(char c) {
+    if (Size < Capacity) Data[Size++] = c;
+  }
+  void Add(const char* text) {
+    const std::size_t n = std::min(std::strlen(text), Capacity - Size);
+    std::memcpy(Data + Size, text, n);
+    Size += n;
+  }
+  void Number(int value) {
+    char digits[12];
+    int n = 0;
+    unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    if (value < 0) Add('-');
+    while (n > 0) Add(digits[--n]);
+  }
+  void TwoDigits(int value) {
+    Add(static_cast<char>('0' + value / 10 % 10));
+    Add(static_cast<char>('0' + value % 10));
+  }
+  void Time(int ms) {
+    if (ms < 0) ms = 0;
+    TwoDigits(ms / 3600000);
+    Add(':');
+    TwoDigits(ms / 60000 % 60);
+    Add(':');
+    TwoDigits(ms / 1000 % 60);
+    Add('.');
+    Add(static_cast<char>('0' + ms / 100 % 10));
+    TwoDigits(ms % 100);
+  }
+  std::size_t Size = 0;
 
-QByteArray CsvText(const QString& text) {
-  if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))) return text.toUtf8();
-  QString quoted = text;
-  quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
-  return '"' + quoted.toUtf8() + '"';
-}
+private:
+  char* Data;
+  std::size_t Capacity;
+};
 }  // namespace
 
 const std::vector<Field>& Columns() {
@@ -144,18 +182,20 @@ Format ParseFormat(const QString& text) {
   throw Cli::UsageError(QStringLiteral("--format wants text, csv or json, not \"%1\"").arg(text));
 }
 
-QString StatusWord(int status) {
+const char* StatusWord(int status) {
   switch (status) {
-  case 0: return QStringLiteral("good");
-  case 1: return QStringLiteral("checksum-error");
-  case 2: return QStringLiteral("start-byte");
-  case 3: return QStringLiteral("length-error");
-  default: return QStringLiteral("status-%1").arg(status);
+  case 0: return "good";
+  case 1: return "checksum-error";
+  case 2: return "start-byte";
+  case 3: return "length-error";
+  default: return "status";
   }
 }
 
 Formatter::Formatter(Format format, int extraBytes, bool withLine)
-    : Kind(format), ExtraBytes(extraBytes < 0 ? 0 : extraBytes), WithLine(withLine) {}
+    : Kind(format), ExtraBytes(extraBytes < 0 ? 0 : extraBytes), WithLine(withLine) {
+  Columns();  // built now, so that Write never allocates
+}
 
 QByteArray Formatter::Header() const {
   if (Kind != Format::Csv) return {};
@@ -169,80 +209,105 @@ QByteArray Formatter::Header() const {
 }
 
 QByteArray Formatter::Line(const Event& event) const {
+  char line[LineMax];
+  return QByteArray(line, static_cast<qsizetype>(Write(event, line, sizeof line)));
+}
+
+std::size_t Formatter::Write(const Event& event, char* buffer, std::size_t capacity) const {
   const auto value = [&event](const Field& field) {
     const int v = event.Data[field.Byte];
     return field.Mask == 0xFF ? v : ((v & field.Mask) ? 1 : 0);
   };
   const int extraEnd = TruckDataMap::FirstAdditionalByte + ExtraBytes;
-  QByteArray out;
+  LineOut out(buffer, capacity > 0 ? capacity - 1 : 0);  // the newline always fits
   switch (Kind) {
   case Format::Csv:
     if (WithLine) {
-      AppendNumber(out, event.Line);
-      out += ',';
+      out.Number(event.Line);
+      out.Add(',');
     }
-    out += CsvText(event.Time) + ',';
-    AppendNumber(out, event.Status);
-    out += ',';
-    AppendNumber(out, event.Length);
+    out.Time(event.TimeOfDayMs);
+    out.Add(',');
+    out.Number(event.Status);
+    out.Add(',');
+    out.Number(event.Length);
     for (const Field& column : Columns()) {
-      out += ',';
-      if (column.Byte < event.Length) AppendNumber(out, value(column));
+      out.Add(',');
+      if (column.Byte < event.Length) out.Number(value(column));
     }
     for (int i = TruckDataMap::FirstAdditionalByte; i < extraEnd; ++i) {
-      out += ',';
-      if (i < event.Length) AppendNumber(out, event.Data[i]);
+      out.Add(',');
+      if (i < event.Length) out.Number(event.Data[i]);
     }
     break;
 
   case Format::Json:
-    out += '{';
+    out.Add('{');
     if (WithLine) {
-      out += "\"line\":";
-      AppendNumber(out, event.Line);
-      out += ',';
+      out.Add("\"line\":");
+      out.Number(event.Line);
+      out.Add(',');
     }
-    out += "\"time\":\"" + event.Time.toUtf8() + "\",\"status\":";
-    AppendNumber(out, event.Status);
-    out += ",\"length\":";
-    AppendNumber(out, event.Length);
+    out.Add("\"time\":\"");
+    out.Time(event.TimeOfDayMs);
+    out.Add("\",\"status\":");
+    out.Number(event.Status);
+    out.Add(",\"length\":");
+    out.Number(event.Length);
     for (const Field& column : Columns()) {
       if (column.Byte >= event.Length) continue;
-      out += ",\"" + column.Name.toLatin1() + "\":";
-      AppendNumber(out, value(column));
+      out.Add(",\"");
+      out.Add(column.Key);
+      out.Add("\":");
+      out.Number(value(column));
     }
     for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
-      out += ",\"byte" + QByteArray::number(i) + "\":";
-      AppendNumber(out, event.Data[i]);
+      out.Add(",\"byte");
+      out.Number(i);
+      out.Add("\":");
+      out.Number(event.Data[i]);
     }
-    out += '}';
+    out.Add('}');
     break;
 
   case Format::Text: {
-    out += event.Time.toUtf8() + ' ' + StatusWord(event.Status).toLatin1();
-    QByteArray flags;
-    for (const Field& column : Columns()) {
-      if (column.Byte >= event.Length) continue;
-      if (column.Mask == 0xFF) {
-        out += ' ' + column.Name.toLatin1() + '=';
-        AppendNumber(out, value(column));
-      } else if (value(column)) {
-        flags += (flags.isEmpty() ? "" : ",") + column.Name.toLatin1();
-      }
+    out.Time(event.TimeOfDayMs);
+    out.Add(' ');
+    out.Add(StatusWord(event.Status));
+    if (event.Status < 0 || event.Status > 3) {
+      out.Add('-');
+      out.Number(event.Status);
     }
-    if (event.Length > TruckDataMap::FirstStatusByte) out += " flags=" + (flags.isEmpty() ? QByteArray("-") : flags);
+    for (const Field& column : Columns()) {
+      if (column.Byte >= event.Length || column.Mask != 0xFF) continue;
+      out.Add(' ');
+      out.Add(column.Key);
+      out.Add('=');
+      out.Number(value(column));
+    }
+    if (event.Length > TruckDataMap::FirstStatusByte) {
+      out.Add(" flags=");
+      bool any = false;
+      for (const Field& column : Columns()) {
+        if (column.Byte >= event.Length || column.Mask == 0xFF || !value(column)) continue;
+        if (any) out.Add(',');
+        out.Add(column.Key);
+        any = true;
+      }
+      if (!any) out.Add('-');
+    }
     if (event.Length > TruckDataMap::FirstAdditionalByte) {
-      out += " extra=";
+      out.Add(" extra=");
       for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
-        if (i > TruckDataMap::FirstAdditionalByte) out += ',';
-        AppendNumber(out, event.Data[i]);
+        if (i > TruckDataMap::FirstAdditionalByte) out.Add(',');
+        out.Number(event.Data[i]);
       }
     }
     break;
   }
   }
-  out += '\n';
-  return out;
+  if (capacity > 0) buffer[out.Size++] = '\n';
+  return out.Size;
 }
 
 }  // namespace TruckValues

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct Field {
   QString Name;
   int Byte = 0;
   std::uint8_t Mask = 0xFF;
+  const char* Key = nullptr;  // the same name, set for the columns only
 };
 
 // The columns of exported records: bytes 0 to 20 by name, then the 24 status
@@ -37,13 +39,13 @@ enum class Format { Text, Csv, Json };
 // "text", "csv" or "json"; raises Cli::UsageError.
 Format ParseFormat(const QString& text);
 
-// "good", "checksum-error", "start-byte", "length-error".
-QString StatusWord(int status);
+// "good", "checksum-error", "start-byte", "length-error"; "status-N" for others.
+const char* StatusWord(int status);
 
 // One receive event or capture line to write.
 struct Event {
   int Line = 0;            // line number in a capture file; 0 for none
-  QString Time;            // "12:34:56.789"
+  int TimeOfDayMs = 0;     // written as "12:34:56.789"
   int Status = 0;
   int Length = 0;          // data length of the record
   const std::uint8_t* Data = nullptr;
@@ -58,6 +60,11 @@ public:
   QByteArray Header() const;
   // One line with newline.
   QByteArray Line(const Event& event) const;
+  // The same line formed in out, which holds capacity bytes (LineMax is
+  // always enough); returns its length. Never allocates, so the monitor can
+  // form its lines on the worker thread.
+  static constexpr std::size_t LineMax = 8192;
+  std::size_t Write(const Event& event, char* out, std::size_t capacity) const;
 
 private:
   Format Kind;
