@@ -191,12 +191,8 @@ TMainForm::TMainForm(QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
-  // The worker first: once it is joined nothing else touches the link, and a
-  // hand-over still waiting is released by Terminate.
-  if (LinkThread) {
-    LinkThread->Terminate();
-    LinkThread->WaitFor();
-  }
+  // The worker first: once it is joined nothing else touches the link.
+  StopLinkThread();
   delete HandOff;
   HandOff = nullptr;
   delete LinkThread;
@@ -228,8 +224,19 @@ bool TMainForm::event(QEvent* e) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
+  // The program ends here: stop receiving while the capture file is still open.
+  StopLinkThread();
   e->accept();
   emit Closed();
+}
+
+void TMainForm::StopLinkThread() {
+  if (!LinkThread || LinkThread->Terminated()) return;
+  // A frame already received and waiting for its hand-over still gets its
+  // capture line; the next pass is a beat away, time enough to stop first.
+  LinkThread->RunPendingHandOff();
+  LinkThread->Terminate();
+  LinkThread->WaitFor();
 }
 
 // Port commands ------------------------------------------------------------

@@ -127,6 +127,7 @@ private:
   void ApplyClosedPattern();
   void ApplyPortPattern();
   void StartLinkThread();
+  void StopLinkThread();
   void ReportCaptureFailure(const QString& reason);
   QString Detail() const;
   static void ReceiveHook(void* context, int status);

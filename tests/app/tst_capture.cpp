@@ -285,9 +285,15 @@ private slots:
     QVERIFY(Contents(file).startsWith(before));
   }
 
-  // Ending while the worker waits in a hand-over: no hang, the port is freed
-  // and the capture file closed.
+  // Ending while the worker waits in a hand-over: no hang, the port is freed,
+  // and the frame already received still gets its line before the file closes.
+  void endingWithAHandOverPending_data() {
+    QTest::addColumn<bool>("closeFirst");
+    QTest::newRow("main window closed") << true;
+    QTest::newRow("main window destroyed") << false;
+  }
   void endingWithAHandOverPending() {
+    QFETCH(bool, closeFirst);
     auto main = OpenDisplay();
     const QString file = Settings->Folder() + "/end.txt";
     QVERIFY(main->StartLog(file));
@@ -295,11 +301,18 @@ private slots:
     Send(QuorlinkFrame(Data(5)));
     // No event loop runs here, so the hand-over stays pending.
     QCOMPARE(poll(&waiting, 1, 20000), 1);
+    if (closeFirst) {
+      main->close();
+      QVERIFY(main->GetLinkThread()->Terminated());
+      main->CloseLog();  // as the capture window does on the way out
+    }
     main.reset();
     TComPort again;
     again.PortNumber = 1;
     QCOMPARE(again.Open(), 1);
-    QCOMPARE(Lines(file).size(), 2);  // the header block; the pending line never ran
+    const QStringList lines = Lines(file);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(AfterTime(lines[2]), QStringLiteral("0      24   >") + Hex(Data(5)) + "<");
   }
 };
 
