@@ -43,7 +43,7 @@ struct TThread_Quorlink::TPrivate {
   TTransmitHook TransmitHook = nullptr;  // set before Resume, read by the worker only
   void* TransmitContext = nullptr;
 
-  bool WaitForBytes = false;          // set before Resume
+  bool WaitsForBytes = false;         // set before Resume
   int EventFd = -1;
   int StopFd = -1;                    // ends a wait for bytes at Terminate
   std::atomic<std::uint64_t> Passes{0};
@@ -84,7 +84,7 @@ void TThread_Quorlink::SetTransmitHook(TTransmitHook hook, void* context) {
 }
 
 void TThread_Quorlink::SetWaitForBytes(bool wait) {
-  if (!d->Started) d->WaitForBytes = wait;
+  if (!d->Started) d->WaitsForBytes = wait;
 }
 
 void TThread_Quorlink::SetPriority(TThreadPriority priority) {
@@ -131,7 +131,7 @@ void TThread_Quorlink::Execute() {
   TQUORLINK* const link = Link;
   int counter = 0;
   while (!d->TerminatedFlag.load()) {
-    const auto passStart = d->WaitForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    const auto passStart = d->WaitsForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     if (link) {
       if (link->Mode.load(Relaxed) == 1) {
         if (counter < PassesPerTransmission - 1) {
@@ -157,7 +157,7 @@ void TThread_Quorlink::Execute() {
     d->Passes.fetch_add(1);
 
     std::unique_lock<std::mutex> lock(d->Lock, std::defer_lock);
-    if (d->WaitForBytes && link && WaitForBytes(link)) {
+    if (d->WaitsForBytes && link && WaitForBytes(link)) {
       // Bytes arriving end the wait at once, but passes stay a beat apart.
       if (std::chrono::steady_clock::now() >= passStart + Beat) continue;
       lock.lock();
