@@ -81,3 +81,34 @@ TEST(Decode, ReportsDamagedLinesByNumberAndDecodesTheRest) {
   EXPECT_EQ(last.value("byte25").toInt(), 171);
   EXPECT_FALSE(QJsonDocument::fromJson(objects[0]).object().contains("byte24"));
 }
+
+// Lines are formed in a fixed buffer: the longest record must come out whole.
+TEST(Decode, TheLongestRecordComesOutWhole) {
+  TestSettings settings;
+  QTemporaryDir dir;
+  const QString path = dir.filePath("long.txt");
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("Log Start 07/12/2026 09:59:59\r\n"
+             "Time      Status  Length >Data[0] Data[1] Data[2] ...\r\n"
+             "23:59:59:999 3      255  >" + QByteArray("ff ").repeated(255) + "<\r\n");
+  file.close();
+
+  CliRunner decode;
+  ASSERT_EQ(decode.Run({"decode", "--format", "json", path}), 0) << decode.Stderr().constData();
+  const QList<QByteArray> objects = Lines(decode.Stdout());
+  ASSERT_EQ(objects.size(), 1);
+  const QJsonObject record = QJsonDocument::fromJson(objects[0]).object();
+  ASSERT_FALSE(record.isEmpty()) << objects[0].right(80).constData();
+  EXPECT_EQ(record.value("time").toString(), "23:59:59.999");
+  EXPECT_EQ(record.value("fault_code").toInt(), 255);
+  EXPECT_EQ(record.value("preheat_on").toInt(), 1);
+  EXPECT_EQ(record.value("byte254").toInt(), 255);
+  EXPECT_EQ(record.size(), 4 + 21 + 24 + 231);
+
+  ASSERT_EQ(decode.Run({"decode", "--format", "csv", path}), 0);
+  const QList<QByteArray> rows = Lines(decode.Stdout());
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1].split(',').size(), rows[0].split(',').size());
+  EXPECT_TRUE(rows[1].endsWith(",255,255")) << rows[1].right(40).constData();
+}
