@@ -18,12 +18,12 @@
 
 namespace {
 
-#define CHECK(cond)                                                           \
-  do {                                                                        \
-    if (!(cond)) {                                                            \
+#define CHECK(cond)                                                                 \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                           \
-    }                                                                         \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 struct Observer {
@@ -31,7 +31,7 @@ struct Observer {
   std::vector<std::uint8_t> Collected;  // the frame bytes since the last start byte
   std::vector<std::uint8_t> Record;     // what GetRecord must give (last good frame)
   std::uint32_t Good = 0;
-  int Status = -1;                      // the caller's status variable
+  int Status = -1;  // the caller's status variable
   bool EventInCall = false;
   bool GoodInCall = false;
 

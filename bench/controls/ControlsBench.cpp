@@ -49,17 +49,14 @@ struct DisplayPanel {
 
   int TrackRebuilds() const {
     int n = 0;
-    for (const TVrSlider* s : Sliders)
-      n += s->TrackRebuildCount();
+    for (const TVrSlider* s : Sliders) n += s->TrackRebuildCount();
     return n;
   }
 
   // One display tick: every control gets a value different from its last.
   void Tick(int tick) {
-    for (size_t k = 0; k < Sliders.size(); ++k)
-      Sliders[k]->SetPosition(int((tick * 37 + k * 13) % 256));
-    for (size_t k = 0; k < Leds.size(); ++k)
-      Leds[k]->SetChecked(((tick + int(k)) & 1) != 0);
+    for (size_t k = 0; k < Sliders.size(); ++k) Sliders[k]->SetPosition(int((tick * 37 + k * 13) % 256));
+    for (size_t k = 0; k < Leds.size(); ++k) Leds[k]->SetChecked(((tick + int(k)) & 1) != 0);
   }
 };
 
@@ -69,15 +66,13 @@ void BM_DisplayTick(benchmark::State& state) {
   panel.Tick(tick++);  // track images are built before the clock starts
   const int rebuildsBefore = panel.TrackRebuilds();
   const int paintsBefore = panel.Sliders[0]->PaintCount();
-  for (auto _ : state)
-    panel.Tick(tick++);
+  for (auto _ : state) panel.Tick(tick++);
   QApplication::processEvents();
   const int rebuilt = panel.TrackRebuilds() - rebuildsBefore;
   state.counters["track_rebuilds"] = rebuilt;
   state.counters["slider_paints_per_tick"] =
       benchmark::Counter(double(panel.Sliders[0]->PaintCount() - paintsBefore) / double(state.iterations()));
-  if (rebuilt != 0)
-    state.SkipWithError("a Position change rebuilt the track images");
+  if (rebuilt != 0) state.SkipWithError("a Position change rebuilt the track images");
 }
 BENCHMARK(BM_DisplayTick)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
 
@@ -88,8 +83,7 @@ void BM_DisplayTickSlidersOnly(benchmark::State& state) {
   panel.Tick(tick++);
   const int rebuildsBefore = panel.TrackRebuilds();
   for (auto _ : state) {
-    for (size_t k = 0; k < panel.Sliders.size(); ++k)
-      panel.Sliders[k]->SetPosition(int((tick * 37 + k * 13) % 256));
+    for (size_t k = 0; k < panel.Sliders.size(); ++k) panel.Sliders[k]->SetPosition(int((tick * 37 + k * 13) % 256));
     ++tick;
   }
   state.counters["track_rebuilds"] = panel.TrackRebuilds() - rebuildsBefore;
@@ -101,8 +95,7 @@ void BM_SliderSetPosition(benchmark::State& state) {
   DisplayPanel panel;
   TVrSlider* s = panel.Sliders[0];
   int v = 0;
-  for (auto _ : state)
-    s->SetPosition(v = (v + 37) % 256);
+  for (auto _ : state) s->SetPosition(v = (v + 37) % 256);
 }
 BENCHMARK(BM_SliderSetPosition)->Unit(benchmark::kMicrosecond);
 
@@ -123,12 +116,10 @@ BENCHMARK(BM_SliderTrackRebuild)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

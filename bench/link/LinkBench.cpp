@@ -87,8 +87,7 @@ void PtyIntoReceive(benchmark::State& state) {
   });
   int status = 0;
   for (auto _ : state) {
-    while (link.Receive(status) != 1) {
-    }
+    while (link.Receive(status) != 1) {}
   }
   stop = true;
   farEnd.join();

@@ -9,10 +9,10 @@
 #include "simulator/StringGrid.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QSettings>
 #include <benchmark/benchmark.h>
 #include <memory>
 

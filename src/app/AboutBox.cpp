@@ -50,8 +50,8 @@ TAboutBox::TAboutBox(QWidget* parent)
   Copyright->setObjectName(QStringLiteral("Copyright"));
   Copyright->setGeometry(R(8, 88, 265, 16));
 
-  Comments = new QLabel(QStringLiteral("The Quorlink Simulator authors.\nA test tool for the Quorlink truck data link."),
-                        Panel1);
+  Comments = new QLabel(
+      QStringLiteral("The Quorlink Simulator authors.\nA test tool for the Quorlink truck data link."), Panel1);
   Comments->setObjectName(QStringLiteral("Comments"));
   Comments->setGeometry(R(8, 108, 265, 44));
   Comments->setAlignment(Qt::AlignLeft | Qt::AlignTop);

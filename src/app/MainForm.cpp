@@ -376,8 +376,7 @@ void TMainForm::ReportCaptureFailure(const QString& reason) {
   // the operator reads it.
   QTimer::singleShot(0, this, [this, file, reason] {
     QWidget* parent = QApplication::activeModalWidget();
-    Messages::Show(parent ? parent : this, QStringLiteral("Error"),
-                   QStringLiteral("The capture was stopped."),
+    Messages::Show(parent ? parent : this, QStringLiteral("Error"), QStringLiteral("The capture was stopped."),
                    reason.contains(file) ? reason : file + QStringLiteral(": ") + reason);
   });
 }

@@ -14,8 +14,7 @@ QMessageBox* Create(QWidget* parent, const QString& caption, const QString& text
   return box;
 }
 
-void Show(QWidget* parent, const QString& caption, const QString& text, const QString& detail,
-          QMessageBox::Icon icon) {
+void Show(QWidget* parent, const QString& caption, const QString& text, const QString& detail, QMessageBox::Icon icon) {
   std::unique_ptr<QMessageBox> box(Create(parent, caption, text, detail, icon));
   box->exec();
 }
@@ -23,8 +22,8 @@ void Show(QWidget* parent, const QString& caption, const QString& text, const QS
 void ShowException(const QString& text) {
   QWidget* parent = QApplication::activeModalWidget();
   if (!parent) parent = QApplication::activeWindow();
-  Show(parent, QStringLiteral("Quorlink Simulator"), text.isEmpty() ? QStringLiteral("Unknown error") : text,
-       QString(), QMessageBox::Critical);
+  Show(parent, QStringLiteral("Quorlink Simulator"), text.isEmpty() ? QStringLiteral("Unknown error") : text, QString(),
+       QMessageBox::Critical);
 }
 
 }  // namespace Messages

@@ -84,8 +84,8 @@ std::string ErrorText(const char* what, const std::string& name, int error) {
 
 TCaptureWriter::~TCaptureWriter() { CloseLog(); }
 
-std::size_t TCaptureWriter::FormatRecordLine(char* out, int hours, int minutes, int seconds, int millis,
-                                             int status, std::uint8_t length, const std::uint8_t* data) {
+std::size_t TCaptureWriter::FormatRecordLine(char* out, int hours, int minutes, int seconds, int millis, int status,
+                                             std::uint8_t length, const std::uint8_t* data) {
   char* p = out;
   p = PutDigits(p, static_cast<unsigned>(hours) % 100, 2);
   *p++ = ':';
@@ -154,14 +154,15 @@ bool TCaptureWriter::LogFrame(int status, std::uint8_t length, const std::uint8_
   tm local{};
   localtime_r(&now.tv_sec, &local);
 
-  return LogFrame(status, length, data,
-                  ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000));
+  return LogFrame(
+      status, length, data,
+      ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000));
 }
 
 bool TCaptureWriter::LogFrame(int status, std::uint8_t length, const std::uint8_t* data, int timeOfDayMs) {
   char line[RecordLineMax];
-  const std::size_t size = FormatRecordLine(line, timeOfDayMs / 3600000, timeOfDayMs / 60000 % 60, timeOfDayMs / 1000 % 60,
-                                            timeOfDayMs % 1000, status, length, data);
+  const std::size_t size = FormatRecordLine(line, timeOfDayMs / 3600000, timeOfDayMs / 60000 % 60,
+                                            timeOfDayMs / 1000 % 60, timeOfDayMs % 1000, status, length, data);
   if (Fd < 0) return true;
   return WriteLine(line, size);
 }

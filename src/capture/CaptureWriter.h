@@ -38,8 +38,8 @@ public:
   // eight hex digits) is 802. Time fields are taken modulo 100 (milliseconds
   // 1000) so that no input can make the line longer.
   static constexpr std::size_t RecordLineMax = 808;
-  static std::size_t FormatRecordLine(char* out, int hours, int minutes, int seconds, int millis,
-                                      int status, std::uint8_t length, const std::uint8_t* data);
+  static std::size_t FormatRecordLine(char* out, int hours, int minutes, int seconds, int millis, int status,
+                                      std::uint8_t length, const std::uint8_t* data);
 
   // The header block for the given local date and time, in the system locale's
   // short date and long time (without time zone) formats, 8-bit text.

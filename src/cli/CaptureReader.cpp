@@ -45,7 +45,8 @@ QString ParseRecord(const QByteArray& line, CaptureRecord& r) {
   SkipSpaces(line, pos);
   long long status = 0;
   int digits = 0;
-  for (; pos < line.size() && HexValue(line.at(pos)) >= 0; ++pos, ++digits) status = status * 16 + HexValue(line.at(pos));
+  for (; pos < line.size() && HexValue(line.at(pos)) >= 0; ++pos, ++digits)
+    status = status * 16 + HexValue(line.at(pos));
   if (digits == 0 || digits > 8) return QStringLiteral("the status is not a hexadecimal number");
   r.Status = static_cast<int>(static_cast<std::uint32_t>(status));
 
@@ -67,8 +68,7 @@ QString ParseRecord(const QByteArray& line, CaptureRecord& r) {
     const char c = line.at(pos);
     if (HexValue(c) < 0 || HexValue(line.at(pos + 1)) < 0 || line.at(pos + 2) != ' ')
       return QStringLiteral("data byte %1 is not two hexadecimal digits and a space").arg(count);
-    if (count >= r.Length)
-      return QStringLiteral("more data bytes than the data length of %1").arg(r.Length);
+    if (count >= r.Length) return QStringLiteral("more data bytes than the data length of %1").arg(r.Length);
     r.Data[count++] = static_cast<std::uint8_t>(HexValue(c) * 16 + HexValue(line.at(pos + 1)));
     pos += 3;
   }

@@ -34,7 +34,8 @@ void PrintInfo(const QString& text) { WriteStderr(text); }
 
 bool Parse(QCommandLineParser& parser, const QStringList& args, const QString& usage, int minPositional,
            int maxPositional) {
-  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and exit."));
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Show this help and exit."));
   const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
   parser.addOption(help);
   parser.addOption(version);
@@ -99,8 +100,8 @@ void LineOptions::Add(QCommandLineParser& parser, bool withLength, int lengthMax
                     QStringLiteral("port")});
   parser.addOption({QStringLiteral("baud"), QStringLiteral("Bits per second."), QStringLiteral("rate")});
   parser.addOption({QStringLiteral("data-bits"), QStringLiteral("Data bits: 5 to 8."), QStringLiteral("bits")});
-  parser.addOption({QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."),
-                    QStringLiteral("parity")});
+  parser.addOption(
+      {QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."), QStringLiteral("parity")});
   parser.addOption({QStringLiteral("stop-bits"), QStringLiteral("Stop bits: 1, 1.5 or 2."), QStringLiteral("bits")});
   if (withLength)
     parser.addOption({QStringLiteral("length"), QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
@@ -130,26 +131,34 @@ void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int m
     }
   }
   if (parser.isSet(QStringLiteral("baud")))
-    link.BaudRate = static_cast<std::int32_t>(ToInteger(parser.value(QStringLiteral("baud")), QStringLiteral("--baud"), 1, 4000000));
+    link.BaudRate = static_cast<std::int32_t>(
+        ToInteger(parser.value(QStringLiteral("baud")), QStringLiteral("--baud"), 1, 4000000));
   if (parser.isSet(QStringLiteral("data-bits")))
-    link.DataBits = static_cast<std::uint8_t>(ToInteger(parser.value(QStringLiteral("data-bits")), QStringLiteral("--data-bits"), 5, 8));
+    link.DataBits = static_cast<std::uint8_t>(
+        ToInteger(parser.value(QStringLiteral("data-bits")), QStringLiteral("--data-bits"), 5, 8));
   if (parser.isSet(QStringLiteral("parity"))) {
     const QString text = parser.value(QStringLiteral("parity")).toLower();
     int code = -1;
     for (int i = 0; i < 5; ++i)
       if (text == QLatin1String(ParityNames[i])) code = i;
-    if (code < 0) throw UsageError(QStringLiteral("--parity wants none, odd, even, mark or space, not \"%1\"").arg(text));
+    if (code < 0)
+      throw UsageError(QStringLiteral("--parity wants none, odd, even, mark or space, not \"%1\"").arg(text));
     link.Parity = static_cast<std::uint8_t>(code);
   }
   if (parser.isSet(QStringLiteral("stop-bits"))) {
     const QString text = parser.value(QStringLiteral("stop-bits"));
-    if (text == QLatin1String("1")) link.StopBits = 0;
-    else if (text == QLatin1String("1.5")) link.StopBits = 1;
-    else if (text == QLatin1String("2")) link.StopBits = 2;
-    else throw UsageError(QStringLiteral("--stop-bits wants 1, 1.5 or 2, not \"%1\"").arg(text));
+    if (text == QLatin1String("1"))
+      link.StopBits = 0;
+    else if (text == QLatin1String("1.5"))
+      link.StopBits = 1;
+    else if (text == QLatin1String("2"))
+      link.StopBits = 2;
+    else
+      throw UsageError(QStringLiteral("--stop-bits wants 1, 1.5 or 2, not \"%1\"").arg(text));
   }
   if (WithLength && parser.isSet(QStringLiteral("length")))
-    link.DataLength = static_cast<std::uint8_t>(ToInteger(parser.value(QStringLiteral("length")), QStringLiteral("--length"), 0, LengthMax));
+    link.DataLength = static_cast<std::uint8_t>(
+        ToInteger(parser.value(QStringLiteral("length")), QStringLiteral("--length"), 0, LengthMax));
 }
 
 void OpenPort(TQUORLINK& link) {
@@ -161,8 +170,11 @@ void OpenPort(TQUORLINK& link) {
 
 QString Describe(const TQUORLINK& link) {
   const QString path = QString::fromStdString(link.DevicePath());
-  const QString port = link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
-  const QString stop = link.StopBits == 1 ? QStringLiteral("1.5") : link.StopBits == 2 ? QStringLiteral("2") : QStringLiteral("1");
+  const QString port =
+      link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
+  const QString stop = link.StopBits == 1   ? QStringLiteral("1.5")
+                       : link.StopBits == 2 ? QStringLiteral("2")
+                                            : QStringLiteral("1");
   const char parity = link.Parity < 5 ? ParityLetters[link.Parity] : '?';
   return QStringLiteral("%1, %2 baud, %3%4%5, %6 data bytes")
       .arg(port)

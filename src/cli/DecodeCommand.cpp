@@ -12,17 +12,18 @@
 
 int Commands::Decode(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Turns a capture file into CSV (a header line, then a row per record line) or\n"
-      "JSON lines: the capture line number, the time (HH:MM:SS.mmm), the status,\n"
-      "the data length, then bytes 0 to 20 by name, the 24 status flags (0 or 1)\n"
-      "and the additional bytes (byte24 and up); values are decimal. A line that\n"
-      "cannot be read is reported on standard error with its line number and the\n"
-      "rest is still decoded; the exit code is then 1."));
+  parser.setApplicationDescription(
+      QStringLiteral("Turns a capture file into CSV (a header line, then a row per record line) or\n"
+                     "JSON lines: the capture line number, the time (HH:MM:SS.mmm), the status,\n"
+                     "the data length, then bytes 0 to 20 by name, the 24 status flags (0 or 1)\n"
+                     "and the additional bytes (byte24 and up); values are decimal. A line that\n"
+                     "cannot be read is reported on standard error with its line number and the\n"
+                     "rest is still decoded; the exit code is then 1."));
   parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The capture file."));
-  const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("csv or json (default csv)."), QStringLiteral("format"),
-                                  QStringLiteral("csv"));
-  const QCommandLineOption output(QStringLiteral("output"), QStringLiteral("Write to this file instead of standard output."),
+  const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("csv or json (default csv)."),
+                                  QStringLiteral("format"), QStringLiteral("csv"));
+  const QCommandLineOption output(QStringLiteral("output"),
+                                  QStringLiteral("Write to this file instead of standard output."),
                                   QStringLiteral("file"));
   parser.addOptions({format, output});
   if (!Cli::Parse(parser, args, QStringLiteral("decode [options] file"), 1, 1)) return Cli::ExitSuccess;
@@ -69,6 +70,7 @@ int Commands::Decode(const QStringList& args) {
   }
   report(1 << 30);
   written = out.flush() && written;
-  if (!written && toFile) throw Cli::Failure(QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+  if (!written && toFile)
+    throw Cli::Failure(QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
   return contents.Problems.empty() ? Cli::ExitSuccess : Cli::ExitFailure;
 }

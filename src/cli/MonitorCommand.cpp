@@ -28,7 +28,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto Relaxed = std::memory_order_relaxed;
 
-long long Nanoseconds(Clock::time_point t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
+long long Nanoseconds(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -48,7 +50,7 @@ struct Watcher {
   TCaptureWriter Capture;
   std::unique_ptr<TruckValues::Formatter> Format;
   bool Quiet = false;
-  long long Count = 0;  // good frames to wait for; 0 until stopped
+  long long Count = 0;                                  // good frames to wait for; 0 until stopped
   int StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once the worker asks to stop
   std::atomic<bool> Stopping{false};
   std::atomic<int> ExitCode{Cli::ExitSuccess};
@@ -97,7 +99,8 @@ struct Watcher {
       LastGood = good;
     }
 
-    const int timeOfDayMs = ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000);
+    const int timeOfDayMs =
+        ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000);
     if (Capture.IsOpen() && !Capture.LogFrame(status, length, Data, timeOfDayMs)) {
       CaptureFailed.store(true);  // the main thread reports it and closes the file
       Stop(Cli::ExitFailure);
@@ -123,8 +126,9 @@ struct Watcher {
     const long long last = LastGoodNs.load();
     const double span = static_cast<double>(last - FirstGoodNs.load()) / 1e9;
     const double rate = good >= 2 && span > 0 ? static_cast<double>(good - 1) / span : 0.0;
-    const QString since = good > 0 ? QStringLiteral("%1 s").arg(static_cast<double>(Nanoseconds(Clock::now()) - last) / 1e9, 0, 'f', 3)
-                                   : QStringLiteral("no good frame yet");
+    const QString since =
+        good > 0 ? QStringLiteral("%1 s").arg(static_cast<double>(Nanoseconds(Clock::now()) - last) / 1e9, 0, 'f', 3)
+                 : QStringLiteral("no good frame yet");
     return QStringLiteral(
                "quorlink monitor: statistics after %1 s\n"
                "  good frames            %2\n"
@@ -147,21 +151,25 @@ struct Watcher {
 
 int Commands::Monitor(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Watches a truck: receives Quorlink frames and writes one line per receive\n"
-      "event (a good frame, a checksum error, a length error, or a start byte seen\n"
-      "right after an error) with the decoded values; after an error the values are\n"
-      "those of the last good frame. Line settings start from those stored for\n"
-      "display mode. Statistics go to standard error on exit and on SIGUSR1.\n"
-      "--count and --duration end it; with both, too few frames in time is a failure."));
+  parser.setApplicationDescription(
+      QStringLiteral("Watches a truck: receives Quorlink frames and writes one line per receive\n"
+                     "event (a good frame, a checksum error, a length error, or a start byte seen\n"
+                     "right after an error) with the decoded values; after an error the values are\n"
+                     "those of the last good frame. Line settings start from those stored for\n"
+                     "display mode. Statistics go to standard error on exit and on SIGUSR1.\n"
+                     "--count and --duration end it; with both, too few frames in time is a failure."));
   Cli::LineOptions line;
   line.Add(parser, true, 253);
-  const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Lines as text, csv or json (default text)."),
+  const QCommandLineOption format(QStringLiteral("format"),
+                                  QStringLiteral("Lines as text, csv or json (default text)."),
                                   QStringLiteral("format"), QStringLiteral("text"));
-  const QCommandLineOption capture(QStringLiteral("capture"), QStringLiteral("Also write a capture file, as the windows do."),
+  const QCommandLineOption capture(QStringLiteral("capture"),
+                                   QStringLiteral("Also write a capture file, as the windows do."),
                                    QStringLiteral("file"));
-  const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after this many good frames."), QStringLiteral("frames"));
-  const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after this many seconds."), QStringLiteral("seconds"));
+  const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after this many good frames."),
+                                 QStringLiteral("frames"));
+  const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after this many seconds."),
+                                    QStringLiteral("seconds"));
   const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No event lines; only the statistics."));
   parser.addOptions({format, capture, count, duration, quiet});
   if (!Cli::Parse(parser, args, QStringLiteral("monitor [options]"), 0, 0)) return Cli::ExitSuccess;
@@ -172,8 +180,10 @@ int Commands::Monitor(const QStringList& args) {
   TQUORLINK& link = monitor->Link;
   line.Apply(parser, link, 0);
   const TruckValues::Format kind = TruckValues::ParseFormat(parser.value(format));
-  if (parser.isSet(count)) monitor->Count = Cli::ToInteger(parser.value(count), QStringLiteral("--count"), 1, 1LL << 40);
-  const double seconds = parser.isSet(duration) ? Cli::ToDouble(parser.value(duration), QStringLiteral("--duration"), 0.001, 1e7) : 0;
+  if (parser.isSet(count))
+    monitor->Count = Cli::ToInteger(parser.value(count), QStringLiteral("--count"), 1, 1LL << 40);
+  const double seconds =
+      parser.isSet(duration) ? Cli::ToDouble(parser.value(duration), QStringLiteral("--duration"), 0.001, 1e7) : 0;
   monitor->Quiet = parser.isSet(quiet);
   monitor->Format = std::make_unique<TruckValues::Formatter>(kind, link.DataLength - 24, false);
 

@@ -56,7 +56,8 @@ End OpenEnd() {
   // sees no echo and no character mapping. The settings outlive this open.
   const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave < 0)
-    throw Cli::Failure(QStringLiteral("cannot open %1: %2").arg(QString::fromLatin1(name), QString::fromStdString(ErrnoText())));
+    throw Cli::Failure(
+        QStringLiteral("cannot open %1: %2").arg(QString::fromLatin1(name), QString::fromStdString(ErrnoText())));
   termios t{};
   tcgetattr(slave, &t);
   cfmakeraw(&t);
@@ -158,7 +159,8 @@ void Restore(Mapping& mapping, const End& end) {
 }
 
 QString Statistics(const End ends[2], const Mapping mappings[2]) {
-  return QStringLiteral("COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 bytes (%6 dropped)")
+  return QStringLiteral(
+             "COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 bytes (%6 dropped)")
       .arg(mappings[0].Number)
       .arg(mappings[1].Number)
       .arg(ends[0].Received - ends[0].Dropped)
@@ -171,16 +173,18 @@ QString Statistics(const End ends[2], const Mapping mappings[2]) {
 
 int Commands::NullModem(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Creates a linked pair of virtual serial ports and maps COMa and COMb to them\n"
-      "(default COM1 and COM2) while it runs: a program on one port talks to a\n"
-      "program on the other as over a null-modem cable. Prints one line per port,\n"
-      "\"COMn path\". Ctrl-C or SIGTERM ends it and restores the earlier mapping.\n"
-      "Bytes sent while nobody has the other port open are dropped; a reader that\n"
-      "falls behind holds the sender up instead of losing bytes. Line settings\n"
-      "(rate, parity) are accepted on both ends and do not matter."));
-  parser.addPositionalArgument(QStringLiteral("COMa"), QStringLiteral("The first port (default COM1)."), QStringLiteral("[COMa"));
-  parser.addPositionalArgument(QStringLiteral("COMb"), QStringLiteral("The second port (default COM2)."), QStringLiteral("COMb]"));
+  parser.setApplicationDescription(
+      QStringLiteral("Creates a linked pair of virtual serial ports and maps COMa and COMb to them\n"
+                     "(default COM1 and COM2) while it runs: a program on one port talks to a\n"
+                     "program on the other as over a null-modem cable. Prints one line per port,\n"
+                     "\"COMn path\". Ctrl-C or SIGTERM ends it and restores the earlier mapping.\n"
+                     "Bytes sent while nobody has the other port open are dropped; a reader that\n"
+                     "falls behind holds the sender up instead of losing bytes. Line settings\n"
+                     "(rate, parity) are accepted on both ends and do not matter."));
+  parser.addPositionalArgument(QStringLiteral("COMa"), QStringLiteral("The first port (default COM1)."),
+                               QStringLiteral("[COMa"));
+  parser.addPositionalArgument(QStringLiteral("COMb"), QStringLiteral("The second port (default COM2)."),
+                               QStringLiteral("COMb]"));
   if (!Cli::Parse(parser, args, QStringLiteral("nullmodem [COMa COMb]"), 0, 2)) return Cli::ExitSuccess;
   const QStringList positional = parser.positionalArguments();
   if (positional.size() == 1) throw Cli::UsageError(QStringLiteral("give two COM ports or none"));
@@ -210,14 +214,17 @@ int Commands::NullModem(const QStringList& args) {
   for (int i = 0; i < 2; ++i) {
     mappings[i].Before = PreviousMapping(mappings[i].Number);
     if (!SetComDevicePath(mappings[i].Number, ends[i].SlavePath)) {
-      throw Cli::Failure(QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(mappings[i].Number));
+      throw Cli::Failure(
+          QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(mappings[i].Number));
     }
     mappings[i].Mapped = true;
   }
   for (int i = 0; i < 2; ++i) std::printf("COM%d %s\n", mappings[i].Number, ends[i].SlavePath.c_str());
   std::fflush(stdout);
   if (isatty(STDERR_FILENO))
-    Cli::PrintInfo(QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.").arg(mappings[0].Number).arg(mappings[1].Number));
+    Cli::PrintInfo(QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.")
+                       .arg(mappings[0].Number)
+                       .arg(mappings[1].Number));
 
   bool running = true;
   while (running) {
@@ -233,7 +240,8 @@ int Commands::NullModem(const QStringList& args) {
     }
     const bool anyAbsent = !ends[0].Present || !ends[1].Present;
     const int ready = poll(fds, 3, anyAbsent ? 50 : -1);
-    if (ready < 0 && errno != EINTR) throw Cli::Failure(QStringLiteral("poll failed: %1").arg(QString::fromStdString(ErrnoText())));
+    if (ready < 0 && errno != EINTR)
+      throw Cli::Failure(QStringLiteral("poll failed: %1").arg(QString::fromStdString(ErrnoText())));
 
     if (fds[0].revents & POLLIN) {
       while (const int signal = SignalPipe::Take()) {

@@ -21,7 +21,8 @@ bool Exists(const std::string& path) {
 bool IsListed(const std::vector<TSerialDeviceInfo>& devices, const std::string& path) {
   const QString canonical = QFileInfo(QString::fromStdString(path)).canonicalFilePath();
   for (const TSerialDeviceInfo& device : devices)
-    if (device.Path == path || (!canonical.isEmpty() && QFileInfo(QString::fromStdString(device.Path)).canonicalFilePath() == canonical))
+    if (device.Path == path ||
+        (!canonical.isEmpty() && QFileInfo(QString::fromStdString(device.Path)).canonicalFilePath() == canonical))
       return true;
   return false;
 }
@@ -56,9 +57,9 @@ int ComArgument(const QString& text) {
 
 int Commands::Ports(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Lists the serial devices present (path, description, USB vendor and product\n"
-      "ids where the system gives them) and the device each of COM1 to COM4 maps to."));
+  parser.setApplicationDescription(
+      QStringLiteral("Lists the serial devices present (path, description, USB vendor and product\n"
+                     "ids where the system gives them) and the device each of COM1 to COM4 maps to."));
   const QCommandLineOption check(QStringLiteral("check"),
                                  QStringLiteral("Only tell whether COMn maps to a usable device: a serial device "
                                                 "present or a virtual port of 'quorlink nullmodem'. Exit code 0 "
@@ -83,8 +84,8 @@ int Commands::Ports(const QStringList& args) {
     QString line = QStringLiteral("  %1").arg(QString::fromStdString(device.Path), -16);
     if (!device.Description.empty()) line += QStringLiteral("  ") + QString::fromStdString(device.Description);
     if (!device.UsbVendorId.empty())
-      line += QStringLiteral("  [USB %1:%2]").arg(QString::fromStdString(device.UsbVendorId),
-                                                  QString::fromStdString(device.UsbProductId));
+      line += QStringLiteral("  [USB %1:%2]")
+                  .arg(QString::fromStdString(device.UsbVendorId), QString::fromStdString(device.UsbProductId));
     out += line.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
   }
   out += QStringLiteral("\nCOM ports:\n");
@@ -101,12 +102,14 @@ int Commands::Ports(const QStringList& args) {
 
 int Commands::Map(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Maps COMn (COM1 to COM4) to a device path for this user, the same setting\n"
-      "the port dialog changes; both programs and both modes use it."));
+  parser.setApplicationDescription(
+      QStringLiteral("Maps COMn (COM1 to COM4) to a device path for this user, the same setting\n"
+                     "the port dialog changes; both programs and both modes use it."));
   parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("COM1, COM2, COM3 or COM4."));
-  parser.addPositionalArgument(QStringLiteral("path"), QStringLiteral("The device, e.g. /dev/ttyUSB0."), QStringLiteral("[path]"));
-  const QCommandLineOption reset(QStringLiteral("default"), QStringLiteral("Restore the default device of COMn instead."));
+  parser.addPositionalArgument(QStringLiteral("path"), QStringLiteral("The device, e.g. /dev/ttyUSB0."),
+                               QStringLiteral("[path]"));
+  const QCommandLineOption reset(QStringLiteral("default"),
+                                 QStringLiteral("Restore the default device of COMn instead."));
   parser.addOption(reset);
   if (!Cli::Parse(parser, args, QStringLiteral("map COMn path | map COMn --default"), 1, 2)) return Cli::ExitSuccess;
 
@@ -122,7 +125,8 @@ int Commands::Map(const QStringList& args) {
     if (!Exists(path)) Cli::PrintWarning(QStringLiteral("%1 does not exist now").arg(QString::fromStdString(path)));
   }
   if (!SetComDevicePath(number, path))
-    throw Cli::Failure(QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(number));
+    throw Cli::Failure(
+        QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(number));
   Print(QStringLiteral("COM%1 %2\n").arg(number).arg(QString::fromStdString(ComDevicePath(number))));
   return Cli::ExitSuccess;
 }

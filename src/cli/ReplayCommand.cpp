@@ -97,7 +97,8 @@ private:
         else if (!StoppingNow())
           Failed.fetch_add(1);
       }
-      const auto gap = std::chrono::duration<double, std::milli>(static_cast<double>(Plan.OffsetMs.back() + Plan.LoopGapMs) / Speed);
+      const auto gap =
+          std::chrono::duration<double, std::milli>(static_cast<double>(Plan.OffsetMs.back() + Plan.LoopGapMs) / Speed);
       start += std::chrono::duration_cast<Clock::duration>(gap);
     } while (Loop && !StoppingNow());
     Finish();
@@ -128,18 +129,20 @@ private:
 
 int Commands::Replay(const QStringList& args) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Sends the good frames (status 0 lines) of a capture file out of a port, in\n"
-      "file order and with the spacing recorded in their timestamps; each frame has\n"
-      "the data length of its line. Lines that cannot be read are reported and\n"
-      "skipped. Ctrl-C stops at once. Line settings start from those stored for\n"
-      "source mode."));
+  parser.setApplicationDescription(
+      QStringLiteral("Sends the good frames (status 0 lines) of a capture file out of a port, in\n"
+                     "file order and with the spacing recorded in their timestamps; each frame has\n"
+                     "the data length of its line. Lines that cannot be read are reported and\n"
+                     "skipped. Ctrl-C stops at once. Line settings start from those stored for\n"
+                     "source mode."));
   parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The capture file."));
   Cli::LineOptions line;
   line.Add(parser, false, 255);
-  const QCommandLineOption speed(QStringLiteral("speed"), QStringLiteral("Play this many times faster (0.5 half as fast; default 1)."),
+  const QCommandLineOption speed(QStringLiteral("speed"),
+                                 QStringLiteral("Play this many times faster (0.5 half as fast; default 1)."),
                                  QStringLiteral("factor"), QStringLiteral("1"));
-  const QCommandLineOption loop(QStringLiteral("loop"), QStringLiteral("Start again after the last frame until stopped."));
+  const QCommandLineOption loop(QStringLiteral("loop"),
+                                QStringLiteral("Start again after the last frame until stopped."));
   parser.addOptions({speed, loop});
   if (!Cli::Parse(parser, args, QStringLiteral("replay [options] file"), 1, 1)) return Cli::ExitSuccess;
 
@@ -174,6 +177,7 @@ int Commands::Replay(const QStringList& args) {
   player.RequestStop();
   link.Close();
   player.Stop();
-  Cli::PrintInfo(QStringLiteral("quorlink replay: %1 frames sent, %2 failed").arg(player.Sent.load()).arg(player.Failed.load()));
+  Cli::PrintInfo(
+      QStringLiteral("quorlink replay: %1 frames sent, %2 failed").arg(player.Sent.load()).arg(player.Failed.load()));
   return player.Failed.load() > 0 ? Cli::ExitFailure : Cli::ExitSuccess;
 }

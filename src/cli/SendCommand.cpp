@@ -35,20 +35,20 @@ public:
   Sender() : WakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
   ~Sender() { close(WakeFd); }
 
-  long long Every[FaultKinds] = {};      // a fault on every Nth frame; 0 never
+  long long Every[FaultKinds] = {};             // a fault on every Nth frame; 0 never
   std::atomic<int> Requested[FaultKinds] = {};  // on-demand faults waiting for a frame
   std::uint8_t StrayBytes[64] = {0x55, 0xAA};
   int StrayCount = 2;
-  long long Count = 0;                   // frames to send; 0 until stopped
+  long long Count = 0;  // frames to send; 0 until stopped
 
-  std::atomic<long long> Frames{0};      // frame slots so far, dropped ones included
-  std::atomic<long long> Sent{0};        // frames written, faulty ones included
-  std::atomic<long long> Failed{0};      // writes that failed
+  std::atomic<long long> Frames{0};  // frame slots so far, dropped ones included
+  std::atomic<long long> Sent{0};    // frames written, faulty ones included
+  std::atomic<long long> Failed{0};  // writes that failed
   std::atomic<long long> Faults[FaultKinds] = {};
   std::atomic<bool> Finished{false};
-  std::atomic<bool> Stopping{false};     // the port is being closed: failures are ours
-  std::atomic<bool> Failing{false};      // the last write failed
-  const int WakeFd;                      // readable when Finished or Failing changed
+  std::atomic<bool> Stopping{false};  // the port is being closed: failures are ours
+  std::atomic<bool> Failing{false};   // the last write failed
+  const int WakeFd;                   // readable when Finished or Failing changed
 
   void Beat(TQUORLINK* link) {
     if (Finished.load()) return;
@@ -63,8 +63,10 @@ public:
     int failed = 0;
     if (fault != Drop) {
       const bool ok = fault == -1 ? link->Transmit() == 1 : SendFaulty(link, static_cast<Fault>(fault));
-      if (ok) Sent.fetch_add(1);
-      else ++failed;
+      if (ok)
+        Sent.fetch_add(1);
+      else
+        ++failed;
     }
     if (fault >= 0) Faults[fault].fetch_add(1);
     if (stray) {
@@ -109,9 +111,7 @@ private:
     const std::uint8_t checksum = static_cast<std::uint8_t>(0u - sum);
     int count = length + 2;
     switch (fault) {
-    case BadChecksum:
-      frame[length + 1] = static_cast<std::uint8_t>(~checksum);
-      break;
+    case BadChecksum: frame[length + 1] = static_cast<std::uint8_t>(~checksum); break;
     case Long:
       // A good frame of one more data byte. The receiver takes the extra byte
       // for the checksum, which it never matches, and drops the real checksum
@@ -130,8 +130,7 @@ private:
         count = length + 1;
       }
       break;
-    default:
-      break;
+    default: break;
     }
     return link->Write(frame, count) == 1;
   }
@@ -181,7 +180,11 @@ QString Summary(const Sender& sender) {
   QString faults;
   for (int f = 0; f < FaultKinds; ++f) {
     const long long n = sender.Faults[f].load();
-    if (n) faults += QStringLiteral("%1%2 %3").arg(faults.isEmpty() ? QString() : QStringLiteral(", ")).arg(n).arg(QLatin1String(FaultWords[f]));
+    if (n)
+      faults += QStringLiteral("%1%2 %3")
+                    .arg(faults.isEmpty() ? QString() : QStringLiteral(", "))
+                    .arg(n)
+                    .arg(QLatin1String(FaultWords[f]));
   }
   return QStringLiteral("%1 frames (%2 sent, %3 dropped), %4 failed writes%5")
       .arg(sender.Frames.load())
@@ -226,7 +229,8 @@ std::vector<std::uint8_t> HexBytes(const QString& text) {
   bool valid = !digits.isEmpty() && digits.size() % 2 == 0 && bytes.size() * 2 == digits.size();
   for (const QChar c : digits) valid = valid && isxdigit(c.toLatin1());
   if (!valid || bytes.size() > 64)
-    throw Cli::UsageError(QStringLiteral("--stray-bytes wants 1 to 64 bytes in hexadecimal (\"55 AA\"), not \"%1\"").arg(text));
+    throw Cli::UsageError(
+        QStringLiteral("--stray-bytes wants 1 to 64 bytes in hexadecimal (\"55 AA\"), not \"%1\"").arg(text));
   return {bytes.begin(), bytes.end()};
 }
 
@@ -235,37 +239,46 @@ std::vector<std::uint8_t> HexBytes(const QString& text) {
 int Commands::Send(const QStringList& args) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      QStringLiteral(
-          "Plays the truck: sends the record as Quorlink frames, by default on the\n"
-          "worker's beat (a frame every seventh 10 ms pass, about every 70 ms), until\n"
-          "stopped or --count frames have gone. The record starts all zero; values are\n"
-          "set by name. Line settings start from those stored for source mode.\n\n"
-          "Faults for testing truck displays, at a rate (--<fault>-every N: every Nth\n"
-          "frame) or on demand (--commands: lines on standard input): bad-checksum,\n"
-          "long (one data byte too many), short (one too few), stray (the stray bytes\n"
-          "after the frame), drop (no frame). Commands: bad-checksum, long, short,\n"
-          "stray, drop, set name=value, stats, quit. SIGUSR1 prints the counts.") +
+      QStringLiteral("Plays the truck: sends the record as Quorlink frames, by default on the\n"
+                     "worker's beat (a frame every seventh 10 ms pass, about every 70 ms), until\n"
+                     "stopped or --count frames have gone. The record starts all zero; values are\n"
+                     "set by name. Line settings start from those stored for source mode.\n\n"
+                     "Faults for testing truck displays, at a rate (--<fault>-every N: every Nth\n"
+                     "frame) or on demand (--commands: lines on standard input): bad-checksum,\n"
+                     "long (one data byte too many), short (one too few), stray (the stray bytes\n"
+                     "after the frame), drop (no frame). Commands: bad-checksum, long, short,\n"
+                     "stray, drop, set name=value, stats, quit. SIGUSR1 prints the counts.") +
       NamesHelp());
   Cli::LineOptions line;
   line.Add(parser, true, 255);
-  const QCommandLineOption set(QStringLiteral("set"), QStringLiteral("Set a truck value: name=value (decimal or 0x hex). Repeatable."),
+  const QCommandLineOption set(QStringLiteral("set"),
+                               QStringLiteral("Set a truck value: name=value (decimal or 0x hex). Repeatable."),
                                QStringLiteral("name=value"));
-  const QCommandLineOption values(QStringLiteral("values"), QStringLiteral("Set values from a JSON object file ({\"engine_rpm\": 173})."),
+  const QCommandLineOption values(QStringLiteral("values"),
+                                  QStringLiteral("Set values from a JSON object file ({\"engine_rpm\": 173})."),
                                   QStringLiteral("file"));
-  const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after this many frames (dropped ones count)."),
+  const QCommandLineOption count(QStringLiteral("count"),
+                                 QStringLiteral("Stop after this many frames (dropped ones count)."),
                                  QStringLiteral("frames"));
-  const QCommandLineOption period(QStringLiteral("period-ms"), QStringLiteral("Send every this many milliseconds instead of the worker's beat."),
+  const QCommandLineOption period(QStringLiteral("period-ms"),
+                                  QStringLiteral("Send every this many milliseconds instead of the worker's beat."),
                                   QStringLiteral("ms"));
-  const QCommandLineOption commands(QStringLiteral("commands"), QStringLiteral("Read commands from standard input, one per line."));
-  const QCommandLineOption strayBytes(QStringLiteral("stray-bytes"), QStringLiteral("The stray bytes, in hexadecimal (default \"55 AA\")."),
+  const QCommandLineOption commands(QStringLiteral("commands"),
+                                    QStringLiteral("Read commands from standard input, one per line."));
+  const QCommandLineOption strayBytes(QStringLiteral("stray-bytes"),
+                                      QStringLiteral("The stray bytes, in hexadecimal (default \"55 AA\")."),
                                       QStringLiteral("hex"));
   parser.addOptions({set, values, count, period, commands, strayBytes});
   QCommandLineOption every[FaultKinds] = {
       {QStringLiteral("drop-every"), QStringLiteral("Drop every Nth frame."), QStringLiteral("N")},
-      {QStringLiteral("bad-checksum-every"), QStringLiteral("Spoil the checksum of every Nth frame."), QStringLiteral("N")},
-      {QStringLiteral("long-every"), QStringLiteral("Make every Nth frame one data byte too long."), QStringLiteral("N")},
-      {QStringLiteral("short-every"), QStringLiteral("Make every Nth frame one data byte too short."), QStringLiteral("N")},
-      {QStringLiteral("stray-every"), QStringLiteral("Send the stray bytes after every Nth frame."), QStringLiteral("N")},
+      {QStringLiteral("bad-checksum-every"), QStringLiteral("Spoil the checksum of every Nth frame."),
+       QStringLiteral("N")},
+      {QStringLiteral("long-every"), QStringLiteral("Make every Nth frame one data byte too long."),
+       QStringLiteral("N")},
+      {QStringLiteral("short-every"), QStringLiteral("Make every Nth frame one data byte too short."),
+       QStringLiteral("N")},
+      {QStringLiteral("stray-every"), QStringLiteral("Send the stray bytes after every Nth frame."),
+       QStringLiteral("N")},
   };
   for (const QCommandLineOption& option : every) parser.addOption(option);
   if (!Cli::Parse(parser, args, QStringLiteral("send [options]"), 0, 0)) return Cli::ExitSuccess;
@@ -282,20 +295,24 @@ int Commands::Send(const QStringList& args) {
   Sender sender;
   for (int f = 0; f < FaultKinds; ++f)
     if (parser.isSet(every[f]))
-      sender.Every[f] = Cli::ToInteger(parser.value(every[f]), QLatin1String("--") + every[f].names().first(), 1, 1LL << 40);
+      sender.Every[f] =
+          Cli::ToInteger(parser.value(every[f]), QLatin1String("--") + every[f].names().first(), 1, 1LL << 40);
   if (parser.isSet(strayBytes)) {
     const std::vector<std::uint8_t> bytes = HexBytes(parser.value(strayBytes));
     std::memcpy(sender.StrayBytes, bytes.data(), bytes.size());
     sender.StrayCount = static_cast<int>(bytes.size());
   }
   if (parser.isSet(count)) sender.Count = Cli::ToInteger(parser.value(count), QStringLiteral("--count"), 1, 1LL << 40);
-  const int periodMs = parser.isSet(period) ? static_cast<int>(Cli::ToInteger(parser.value(period), QStringLiteral("--period-ms"), 1, 3600000)) : 0;
+  const int periodMs =
+      parser.isSet(period)
+          ? static_cast<int>(Cli::ToInteger(parser.value(period), QStringLiteral("--period-ms"), 1, 3600000))
+          : 0;
 
   link.SetRecord(record, static_cast<std::uint32_t>(length));
   Cli::OpenPort(link);
   Cli::PrintInfo(QStringLiteral("quorlink send: sending on %1, %2")
-                     .arg(Cli::Describe(link),
-                          periodMs ? QStringLiteral("a frame every %1 ms").arg(periodMs) : QStringLiteral("a frame every seventh 10 ms pass")));
+                     .arg(Cli::Describe(link), periodMs ? QStringLiteral("a frame every %1 ms").arg(periodMs)
+                                                        : QStringLiteral("a frame every seventh 10 ms pass")));
 
   QObject::connect(&signalNotifier, &SignalNotifier::Received, [&sender](int signal) {
     if (signal == SIGUSR1)
@@ -311,7 +328,8 @@ int Commands::Send(const QStringList& args) {
     [[maybe_unused]] const ssize_t r = read(sender.WakeFd, &n, sizeof n);
     if (sender.Failing.load() && !warnedFailure) {
       warnedFailure = true;
-      Cli::PrintWarning(QStringLiteral("writing to %1 fails; still trying").arg(QString::fromStdString(link.DevicePath())));
+      Cli::PrintWarning(
+          QStringLiteral("writing to %1 fails; still trying").arg(QString::fromStdString(link.DevicePath())));
     } else if (!sender.Failing.load() && warnedFailure) {
       warnedFailure = false;
       Cli::PrintInfo(QStringLiteral("quorlink send: writing works again"));

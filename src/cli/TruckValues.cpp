@@ -18,7 +18,8 @@ constexpr int MaxByte = 254;  // the largest data length is 255 bytes
 std::vector<Field> BuildColumns() {
   std::vector<Field> columns;
   for (int b = 0; b < TruckDataMap::AnalogBytes; ++b)
-    columns.push_back({QString::fromLatin1(TruckDataMap::NamedByteTable[b].Name), b, 0xFF, TruckDataMap::NamedByteTable[b].Name});
+    columns.push_back(
+        {QString::fromLatin1(TruckDataMap::NamedByteTable[b].Name), b, 0xFF, TruckDataMap::NamedByteTable[b].Name});
   for (const TruckDataMap::StatusFlag& flag : TruckDataMap::StatusFlags)
     columns.push_back({QString::fromLatin1(flag.Name), flag.Byte, flag.Mask, flag.Name});
   return columns;
@@ -32,7 +33,8 @@ int ValueFromText(const Field& field, const QString& text, const QString& what) 
   if (IsFlag(field)) {
     if (t == QLatin1String("1") || t == QLatin1String("true") || t == QLatin1String("on")) return 1;
     if (t == QLatin1String("0") || t == QLatin1String("false") || t == QLatin1String("off")) return 0;
-    throw Cli::UsageError(QStringLiteral("%1 is a flag: give 0 or 1 (or true/false, on/off), not \"%2\"").arg(what, text));
+    throw Cli::UsageError(
+        QStringLiteral("%1 is a flag: give 0 or 1 (or true/false, on/off), not \"%2\"").arg(what, text));
   }
   return static_cast<int>(Cli::ToInteger(text, what, 0, 255));
 }
@@ -133,7 +135,8 @@ void Assign(const QString& assignment, std::uint8_t* record, int length) {
   const QString name = assignment.left(equals).trimmed();
   Field field;
   if (!Find(name, field))
-    throw Cli::UsageError(QStringLiteral("no truck value is called \"%1\" (see 'quorlink send --help' for the names)").arg(name));
+    throw Cli::UsageError(
+        QStringLiteral("no truck value is called \"%1\" (see 'quorlink send --help' for the names)").arg(name));
   Store(field, ValueFromText(field, assignment.mid(equals + 1), field.Name), record, length);
 }
 
@@ -144,19 +147,22 @@ void AssignFromJsonFile(const QString& path, std::uint8_t* record, int length) {
   QJsonParseError error{};
   const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
   if (error.error != QJsonParseError::NoError)
-    throw Cli::Failure(QStringLiteral("%1 is not valid JSON (at offset %2: %3)").arg(path).arg(error.offset).arg(error.errorString()));
+    throw Cli::Failure(
+        QStringLiteral("%1 is not valid JSON (at offset %2: %3)").arg(path).arg(error.offset).arg(error.errorString()));
   if (!document.isObject())
     throw Cli::Failure(QStringLiteral("%1 must hold one JSON object of name: value pairs").arg(path));
   const QJsonObject object = document.object();
   try {
     for (auto it = object.begin(); it != object.end(); ++it) {
       Field field;
-      if (!Find(it.key(), field)) throw Cli::UsageError(QStringLiteral("no truck value is called \"%1\"").arg(it.key()));
+      if (!Find(it.key(), field))
+        throw Cli::UsageError(QStringLiteral("no truck value is called \"%1\"").arg(it.key()));
       const QJsonValue value = it.value();
       int v = 0;
       if (value.isBool()) {
         v = value.toBool() ? 1 : 0;
-        if (!IsFlag(field)) throw Cli::UsageError(QStringLiteral("%1 is a byte: give a number, not true or false").arg(field.Name));
+        if (!IsFlag(field))
+          throw Cli::UsageError(QStringLiteral("%1 is a byte: give a number, not true or false").arg(field.Name));
       } else if (value.isDouble()) {
         const double d = value.toDouble();
         if (d != static_cast<double>(static_cast<long long>(d)))
@@ -165,7 +171,8 @@ void AssignFromJsonFile(const QString& path, std::uint8_t* record, int length) {
       } else if (value.isString()) {
         v = ValueFromText(field, value.toString(), field.Name);
       } else {
-        throw Cli::UsageError(QStringLiteral("%1 wants a number, a text such as \"0x3C\" or true/false").arg(field.Name));
+        throw Cli::UsageError(
+            QStringLiteral("%1 wants a number, a text such as \"0x3C\" or true/false").arg(field.Name));
       }
       Store(field, v, record, length);
     }

@@ -44,10 +44,10 @@ const char* StatusWord(int status);
 
 // One receive event or capture line to write.
 struct Event {
-  int Line = 0;            // line number in a capture file; 0 for none
-  int TimeOfDayMs = 0;     // written as "12:34:56.789"
+  int Line = 0;         // line number in a capture file; 0 for none
+  int TimeOfDayMs = 0;  // written as "12:34:56.789"
   int Status = 0;
-  int Length = 0;          // data length of the record
+  int Length = 0;  // data length of the record
   const std::uint8_t* Data = nullptr;
 };
 

@@ -33,8 +33,9 @@ QString Description() {
       "capture files, and link two virtual serial ports.\n\nCommands:\n");
   for (const Command& command : CommandTable)
     text += QStringLiteral("  %1%2\n").arg(QLatin1String(command.Name), -11).arg(QLatin1String(command.Summary));
-  text += QStringLiteral("\n'quorlink <command> --help' describes a command and its options.\n"
-                         "Exit codes: 0 success, 1 failure, 2 usage error.");
+  text += QStringLiteral(
+      "\n'quorlink <command> --help' describes a command and its options.\n"
+      "Exit codes: 0 success, 1 failure, 2 usage error.");
   return text;
 }
 
@@ -48,7 +49,8 @@ int Run(const QStringList& args) {
 
   QCommandLineParser parser;
   parser.setApplicationDescription(Description());
-  parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."), QStringLiteral("<command>"));
+  parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("The command to run."),
+                               QStringLiteral("<command>"));
   parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
   QStringList all = args;
   all.prepend(QStringLiteral("quorlink"));

@@ -19,36 +19,31 @@ TVrCheckLed::TVrCheckLed(QWidget* parent) : TVrCustomImageControl(parent), FPale
 }
 
 void TVrCheckLed::SetCheckWidth(int value) {
-  if (FCheckWidth == value)
-    return;
+  if (FCheckWidth == value) return;
   FCheckWidth = value;
   AdjustBounds();
 }
 
 void TVrCheckLed::SetCheckHeight(int value) {
-  if (FCheckHeight == value)
-    return;
+  if (FCheckHeight == value) return;
   FCheckHeight = value;
   AdjustBounds();
 }
 
 void TVrCheckLed::SetLayout(TVrImageTextLayout value) {
-  if (FLayout == value)
-    return;
+  if (FLayout == value) return;
   FLayout = value;
   AdjustBounds();
 }
 
 void TVrCheckLed::SetMargin(int value) {
-  if (FMargin == value)
-    return;
+  if (FMargin == value) return;
   FMargin = value;
   AdjustBounds();
 }
 
 void TVrCheckLed::SetSpacing(int value) {
-  if (FSpacing == value)
-    return;
+  if (FSpacing == value) return;
   FSpacing = value;
   AdjustBounds();
 }
@@ -56,8 +51,7 @@ void TVrCheckLed::SetSpacing(int value) {
 void TVrCheckLed::SetPalette(const TVrPalette& value) { FPalette->Assign(value); }
 
 void TVrCheckLed::SetChecked(bool value) {
-  if (FChecked == value)
-    return;
+  if (FChecked == value) return;
   FChecked = value;
   UpdateControlCanvas();
   if (FCheckStyle == csRadioButton && value && parentWidget()) {
@@ -65,13 +59,10 @@ void TVrCheckLed::SetChecked(bool value) {
     const QPointer<TVrCheckLed> self(this);
     QVector<QPointer<TVrCheckLed>> siblings;
     for (QObject* child : parentWidget()->children())
-      if (auto* led = qobject_cast<TVrCheckLed*>(child); led && led != this)
-        siblings.append(led);
+      if (auto* led = qobject_cast<TVrCheckLed*>(child); led && led != this) siblings.append(led);
     for (const QPointer<TVrCheckLed>& led : siblings)
-      if (led && led->CheckStyle() == csRadioButton)
-        led->SetChecked(false);
-    if (!self)
-      return;
+      if (led && led->CheckStyle() == csRadioButton) led->SetChecked(false);
+    if (!self) return;
   }
   Change();
 }
@@ -79,21 +70,18 @@ void TVrCheckLed::SetChecked(bool value) {
 void TVrCheckLed::Change() { emit OnChange(this); }
 
 void TVrCheckLed::AdjustBounds() {
-  if (Loading())
-    return;
+  if (Loading()) return;
   CalcLayout();
   UpdateControlCanvas();
 }
 
 QRect TVrCheckLed::GlyphRect() const {
-  if (FLayoutSize != size() && !Loading())
-    CalcLayout();
+  if (FLayoutSize != size() && !Loading()) CalcLayout();
   return FGlyphRect;
 }
 
 QRect TVrCheckLed::TextRect() const {
-  if (FLayoutSize != size() && !Loading())
-    CalcLayout();
+  if (FLayoutSize != size() && !Loading()) CalcLayout();
   return FTextRect;
 }
 
@@ -116,8 +104,7 @@ void TVrCheckLed::CalcLayout() const {
     glyph.setX((W - gw + 1) / 2);
     textPos.setX((W - tw + 1) / 2);
   }
-  if (caption.isEmpty() || gw == 0)
-    s = 0;
+  if (caption.isEmpty() || gw == 0) s = 0;
   const int room = horizontal ? W : H;
   const int glyphSize = horizontal ? gw : gh;
   const int textSize = horizontal ? tw : th;
@@ -192,7 +179,8 @@ void TVrCheckLed::Paint() {
     canvas.setFont(font());
     if (isEnabled()) {
       canvas.setPen(palette().color(QPalette::WindowText));
-      canvas.drawText(textRect, Qt::AlignAbsolute | Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic, caption);
+      canvas.drawText(textRect, Qt::AlignAbsolute | Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+                      caption);
     } else {
       const int flags = Qt::AlignAbsolute | Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic;
       canvas.setPen(highlight);
@@ -236,15 +224,13 @@ void TVrCheckLed::TextChanged() {
 void TVrCheckLed::TabStopChanged() { UpdateMnemonic(); }
 
 void TVrCheckLed::UpdateMnemonic() {
-  if (Loading())
-    return;
+  if (Loading()) return;
   if (FShortcutId != 0) {
     releaseShortcut(FShortcutId);
     FShortcutId = 0;
   }
   const QKeySequence key = QKeySequence::mnemonic(Caption());
-  if (!key.isEmpty())
-    FShortcutId = grabShortcut(key);
+  if (!key.isEmpty()) FShortcutId = grabShortcut(key);
 }
 
 bool TVrCheckLed::event(QEvent* event) {
@@ -252,8 +238,7 @@ bool TVrCheckLed::event(QEvent* event) {
     auto* shortcut = static_cast<QShortcutEvent*>(event);
     if (FShortcutId != 0 && shortcut->shortcutId() == FShortcutId && isEnabled()) {
       // Without TabStop the mnemonic still works; only the focus stays put.
-      if (TabStop())
-        setFocus(Qt::ShortcutFocusReason);
+      if (TabStop()) setFocus(Qt::ShortcutFocusReason);
       SetChecked(!FChecked);
       return true;
     }
@@ -288,8 +273,7 @@ void TVrCheckLed::mouseMoveEvent(QMouseEvent* event) {
 
 void TVrCheckLed::mouseReleaseEvent(QMouseEvent* event) {
   TVrCustomImageControl::mouseReleaseEvent(event);
-  if (!FPressed)
-    return;
+  if (!FPressed) return;
   FPressed = false;
   FChecked = FSavedChecked;
   if (GlyphRect().contains(event->position().toPoint()))

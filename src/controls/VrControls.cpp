@@ -8,55 +8,53 @@
 #include <cmath>
 
 QColor ColorToQColor(TColor c, const QWidget* w) {
-  if ((c & clSystemColor) == 0)
-    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+  if ((c & clSystemColor) == 0) return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
 
   // Always the active group: a disabled control keeps its frames and LED colours.
   const QPalette pal = w ? w->palette() : QApplication::palette();
   auto role = [&pal](QPalette::ColorRole r) { return pal.color(QPalette::Active, r); };
   switch (c & 0xFF) {
-  case 0:  // scroll bar
-  case 4:  // menu
-  case 10: // active border
-  case 11: // inactive border
-  case 15: // button face
+  case 0:   // scroll bar
+  case 4:   // menu
+  case 10:  // active border
+  case 11:  // inactive border
+  case 15:  // button face
     return role(QPalette::Button);
-  case 1:  // desktop
-  case 12: // application workspace
+  case 1:   // desktop
+  case 12:  // application workspace
     return role(QPalette::Window);
-  case 2:  // active caption
-  case 13: // highlight
+  case 2:   // active caption
+  case 13:  // highlight
     return role(QPalette::Highlight);
-  case 3:  // inactive caption
-  case 16: // button shadow
+  case 3:   // inactive caption
+  case 16:  // button shadow
     return role(QPalette::Dark);
-  case 5: // window
+  case 5:  // window
     return role(QPalette::Base);
-  case 6:  // window frame
-  case 21: // 3-D dark shadow
+  case 6:   // window frame
+  case 21:  // 3-D dark shadow
     return role(QPalette::Shadow);
-  case 7: // menu text
-  case 8: // window text
+  case 7:  // menu text
+  case 8:  // window text
     return role(QPalette::WindowText);
-  case 9:  // caption text
-  case 14: // highlighted text
+  case 9:   // caption text
+  case 14:  // highlighted text
     return role(QPalette::HighlightedText);
-  case 17: // grey text
+  case 17:  // grey text
     return pal.color(QPalette::Disabled, QPalette::Text);
-  case 18: // button text
+  case 18:  // button text
     return role(QPalette::ButtonText);
-  case 19: // inactive caption text
+  case 19:  // inactive caption text
     return pal.color(QPalette::Inactive, QPalette::WindowText);
-  case 20: // button highlight
+  case 20:  // button highlight
     return role(QPalette::Light);
-  case 22: // 3-D light
+  case 22:  // 3-D light
     return role(QPalette::Midlight);
-  case 23: // tool tip text
+  case 23:  // tool tip text
     return role(QPalette::ToolTipText);
-  case 24: // tool tip background
+  case 24:  // tool tip background
     return role(QPalette::ToolTipBase);
-  default:
-    return role(QPalette::Button);
+  default: return role(QPalette::Button);
   }
 }
 
@@ -85,8 +83,7 @@ QImage CreateDitherPattern(QColor first, QColor second) {
   const QRgb a = first.rgb(), b = second.rgb();
   for (int y = 0; y < 8; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < 8; ++x)
-      line[x] = ((x + y) % 2 == 0) ? a : b;
+    for (int x = 0; x < 8; ++x) line[x] = ((x + y) % 2 == 0) ? a : b;
   }
   return image;
 }
@@ -98,14 +95,12 @@ TVrPersistent::TVrPersistent(QObject* parent) : QObject(parent) {}
 void TVrPersistent::BeginUpdate() { ++FUpdateCount; }
 
 void TVrPersistent::EndUpdate() {
-  if (FUpdateCount > 0)
-    --FUpdateCount;
+  if (FUpdateCount > 0) --FUpdateCount;
   Changed();
 }
 
 void TVrPersistent::Changed() {
-  if (FUpdateCount == 0)
-    emit OnChange(this);
+  if (FUpdateCount == 0) emit OnChange(this);
 }
 
 // ---------------------------------------------------------------------------
@@ -113,15 +108,13 @@ void TVrPersistent::Changed() {
 TVrPalette::TVrPalette(QObject* parent) : TVrPersistent(parent) {}
 
 void TVrPalette::SetLow(TColor value) {
-  if (FLow == value)
-    return;
+  if (FLow == value) return;
   FLow = value;
   Changed();
 }
 
 void TVrPalette::SetHigh(TColor value) {
-  if (FHigh == value)
-    return;
+  if (FHigh == value) return;
   FHigh = value;
   Changed();
 }
@@ -139,9 +132,9 @@ void TVrPalette::Assign(const TVrPalette& source) {
 
 TVrBevel::TVrBevel(QObject* parent) : TVrPersistent(parent) {}
 
-template <typename T> void TVrBevel::Store(T& field, T value) {
-  if (field == value)
-    return;
+template <typename T>
+void TVrBevel::Store(T& field, T value) {
+  if (field == value) return;
   field = value;
   Changed();
 }
@@ -191,17 +184,12 @@ void TVrBevel::Assign(const TVrBevel& source) {
 // The setters take any value; a negative width or space is drawn as none, and
 // counted as none, so TotalWidth always equals what Paint takes.
 int TVrBevel::TotalWidth() const {
-  if (!FVisible)
-    return 0;
+  if (!FVisible) return 0;
   int total = std::max(FBorderWidth, 0) + std::max(FOuterSpace, 0) + std::max(FInnerSpace, 0);
-  if (FOuterOutline != osNone)
-    ++total;
-  if (FInnerOutline != osNone)
-    ++total;
-  if (FOuterStyle != bsNone)
-    total += std::max(FOuterWidth, 0);
-  if (FInnerStyle != bsNone)
-    total += std::max(FInnerWidth, 0);
+  if (FOuterOutline != osNone) ++total;
+  if (FInnerOutline != osNone) ++total;
+  if (FOuterStyle != bsNone) total += std::max(FOuterWidth, 0);
+  if (FInnerStyle != bsNone) total += std::max(FInnerWidth, 0);
   return total;
 }
 
@@ -211,12 +199,10 @@ void TVrBevel::GetVisibleArea(QRect& rect) const {
 }
 
 void TVrBevel::Paint(QPainter& canvas, QRect& rect, const QWidget* w) const {
-  if (!FVisible)
-    return;
+  if (!FVisible) return;
   const QColor black = ColorToQColor(clBlack, w);
   auto styled = [&](TVrBevelStyle style, TColor highlight, TColor shadow, int width) {
-    if (style == bsNone)
-      return;
+    if (style == bsNone) return;
     const QColor hi = ColorToQColor(highlight, w), sh = ColorToQColor(shadow, w);
     if (style == bsRaised)
       DrawFrame3D(canvas, rect, hi, sh, width);
@@ -228,19 +214,14 @@ void TVrBevel::Paint(QPainter& canvas, QRect& rect, const QWidget* w) const {
     DrawFrame3D(canvas, rect, q, q, width);
   };
 
-  if (FBorderWidth > 0)
-    solid(FBorderColor, FBorderWidth);
-  if (FOuterOutline == osOuter)
-    DrawFrame3D(canvas, rect, black, black, 1);
+  if (FBorderWidth > 0) solid(FBorderColor, FBorderWidth);
+  if (FOuterOutline == osOuter) DrawFrame3D(canvas, rect, black, black, 1);
   styled(FOuterStyle, FOuterHighlight, FOuterShadow, FOuterWidth);
-  if (FOuterOutline == osInner)
-    DrawFrame3D(canvas, rect, black, black, 1);
+  if (FOuterOutline == osInner) DrawFrame3D(canvas, rect, black, black, 1);
   solid(FOuterColor, FOuterSpace);
-  if (FInnerOutline == osOuter)
-    DrawFrame3D(canvas, rect, black, black, 1);
+  if (FInnerOutline == osOuter) DrawFrame3D(canvas, rect, black, black, 1);
   styled(FInnerStyle, FInnerHighlight, FInnerShadow, FInnerWidth);
-  if (FInnerOutline == osInner)
-    DrawFrame3D(canvas, rect, black, black, 1);
+  if (FInnerOutline == osInner) DrawFrame3D(canvas, rect, black, black, 1);
   solid(FInnerColor, FInnerSpace);
 }
 
@@ -254,8 +235,7 @@ TVrCustomControl::TVrCustomControl(QWidget* parent) : QWidget(parent) {
 }
 
 void TVrCustomControl::UpdateControlCanvas() {
-  if (FLoading || FUpdateCount != 0)
-    return;
+  if (FLoading || FUpdateCount != 0) return;
   repaint();
 }
 
@@ -263,38 +243,33 @@ void TVrCustomControl::BeginUpdate() { ++FUpdateCount; }
 
 void TVrCustomControl::EndUpdate() {
   // An unpaired EndUpdate must not hold back repaints for good.
-  if (FUpdateCount > 0)
-    --FUpdateCount;
+  if (FUpdateCount > 0) --FUpdateCount;
   UpdateControlCanvas();
 }
 
 void TVrCustomControl::BeginLoading() { FLoading = true; }
 
 void TVrCustomControl::EndLoading() {
-  if (!FLoading)
-    return;
+  if (!FLoading) return;
   FLoading = false;
   Loaded();
   UpdateControlCanvas();
 }
 
 void TVrCustomControl::SetCaption(const QString& value) {
-  if (FCaption == value)
-    return;
+  if (FCaption == value) return;
   FCaption = value;
   TextChanged();
 }
 
 void TVrCustomControl::SetColor(TColor value) {
-  if (FColor == value)
-    return;
+  if (FColor == value) return;
   FColor = value;
   ColorChanged();
 }
 
 void TVrCustomControl::SetTabStop(bool value) {
-  if (TabStop() == value)
-    return;
+  if (TabStop() == value) return;
   setFocusPolicy(value ? Qt::StrongFocus : Qt::NoFocus);
   TabStopChanged();
 }
@@ -324,17 +299,10 @@ void TVrCustomControl::leaveEvent(QEvent* event) {
 void TVrCustomControl::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   switch (event->type()) {
-  case QEvent::FontChange:
-    FontChanged();
-    break;
-  case QEvent::PaletteChange:
-    SystemColorsChanged();
-    break;
-  case QEvent::EnabledChange:
-    UpdateControlCanvas();
-    break;
-  default:
-    break;
+  case QEvent::FontChange: FontChanged(); break;
+  case QEvent::PaletteChange: SystemColorsChanged(); break;
+  case QEvent::EnabledChange: UpdateControlCanvas(); break;
+  default: break;
   }
 }
 
@@ -345,8 +313,7 @@ TVrCustomImageControl::TVrCustomImageControl(QWidget* parent) : TVrCustomControl
 TVrCustomImageControl::~TVrCustomImageControl() { EndBitmapCanvas(); }
 
 QPainter& TVrCustomImageControl::GetBitmapCanvas() {
-  if (!FCanvas)
-    FCanvas = std::make_unique<QPainter>();
+  if (!FCanvas) FCanvas = std::make_unique<QPainter>();
   if (!FCanvas->isActive() && !FBitmap.isNull()) {
     FCanvas->begin(&FBitmap);
     // Drawn the same whatever the reading order of the control.
@@ -356,8 +323,7 @@ QPainter& TVrCustomImageControl::GetBitmapCanvas() {
 }
 
 void TVrCustomImageControl::EndBitmapCanvas() {
-  if (FCanvas && FCanvas->isActive())
-    FCanvas->end();
+  if (FCanvas && FCanvas->isActive()) FCanvas->end();
 }
 
 void TVrCustomImageControl::ClearBitmapCanvas() {
@@ -373,8 +339,7 @@ void TVrCustomImageControl::ClearBitmapCanvas() {
 
 void TVrCustomImageControl::Paint() {
   EndBitmapCanvas();
-  if (FBitmap.isNull())
-    return;
+  if (FBitmap.isNull()) return;
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   painter.drawImage(QPoint(0, 0), FBitmap);

@@ -164,7 +164,8 @@ public:
   void Paint(QPainter& canvas, QRect& rect, const QWidget* w) const;
 
 private:
-  template <typename T> void Store(T& field, T value);
+  template <typename T>
+  void Store(T& field, T value);
 
   int FBorderWidth = 0;
   TColor FBorderColor = clBtnFace;

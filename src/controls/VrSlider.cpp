@@ -106,10 +106,8 @@ QCursor VrHandPointCursor() {
 }
 
 QImage VrSliderThumbImage(const QString& name, qreal devicePixelRatio) {
-  if (name == QLatin1String("VRSLIDERTHUMB_HORI"))
-    return DrawKnob(30, 13, devicePixelRatio, false);
-  if (name == QLatin1String("VRSLIDERTHUMB_VERT"))
-    return DrawKnob(30, 13, devicePixelRatio, true);
+  if (name == QLatin1String("VRSLIDERTHUMB_HORI")) return DrawKnob(30, 13, devicePixelRatio, false);
+  if (name == QLatin1String("VRSLIDERTHUMB_VERT")) return DrawKnob(30, 13, devicePixelRatio, true);
   return {};
 }
 
@@ -144,15 +142,13 @@ TVrSlider::~TVrSlider() {
 // Properties
 
 void TVrSlider::SetMaxValue(int value) {
-  if (value == FMaxValue)
-    return;
+  if (value == FMaxValue) return;
   FMaxValue = value;
   ClampPositionToRange();
 }
 
 void TVrSlider::SetMinValue(int value) {
-  if (value == FMinValue)
-    return;
+  if (value == FMinValue) return;
   FMinValue = value;
   ClampPositionToRange();
 }
@@ -164,43 +160,35 @@ void TVrSlider::SetMinValue(int value) {
 void TVrSlider::ClampPositionToRange() {
   const int before = FPosition;
   SetPosition(FPosition);
-  if (FPosition == before)
-    UpdateControlCanvas();
+  if (FPosition == before) UpdateControlCanvas();
 }
 
 void TVrSlider::SetPosition(int value) {
-  if (value < FMinValue)
-    value = FMinValue;
+  if (value < FMinValue) value = FMinValue;
   // The upper bound last, so MinValue above MaxValue leaves Position at MaxValue.
-  if (value > FMaxValue)
-    value = FMaxValue;
-  if (value == FPosition)
-    return;
+  if (value > FMaxValue) value = FMaxValue;
+  if (value == FPosition) return;
   FPosition = value;
   UpdateControlCanvas();
   Changed();
 }
 
 void TVrSlider::SetSpacing(int value) {
-  if (value == FSpacing || value < 0)
-    return;
+  if (value == FSpacing || value < 0) return;
   FSpacing = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetTickWidth(int value) {
-  if (value == FTickWidth || value <= 0)
-    return;
+  if (value == FTickWidth || value <= 0) return;
   FTickWidth = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetOrientation(TVrOrientation value) {
-  if (value == FOrientation)
-    return;
+  if (value == FOrientation) return;
   FOrientation = value;
-  if (Loading())
-    return;
+  if (Loading()) return;
   // Left and top stay; a square control keeps its size and is redrawn below.
   resize(height(), width());
   LoadThumb();
@@ -208,56 +196,47 @@ void TVrSlider::SetOrientation(TVrOrientation value) {
 }
 
 void TVrSlider::SetSolidFill(bool value) {
-  if (value == FSolidFill)
-    return;
+  if (value == FSolidFill) return;
   FSolidFill = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetStyle(TVrSliderStyle value) {
-  if (value == FStyle)
-    return;
+  if (value == FStyle) return;
   FStyle = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetThumbStates(int value) {
-  if (value == FThumbStates || value < 1 || value > 4)
-    return;
+  if (value == FThumbStates || value < 1 || value > 4) return;
   FThumbStates = value;
-  if (!Loading())
-    LoadThumb();
+  if (!Loading()) LoadThumb();
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetOptions(TVrSliderOptions value) {
-  if (value == FOptions)
-    return;
+  if (value == FOptions) return;
   FOptions = value;
-  if (FHandShown && !FOptions.testFlag(soHandPoint))
-    UpdateHandCursor(false);
+  if (FHandShown && !FOptions.testFlag(soHandPoint)) UpdateHandCursor(false);
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetKeyIncrement(int value) { FKeyIncrement = value; }
 
 void TVrSlider::SetBorderColor(TColor value) {
-  if (value == FBorderColor)
-    return;
+  if (value == FBorderColor) return;
   FBorderColor = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetBorderWidth(int value) {
-  if (value == FBorderWidth || value < 0)
-    return;
+  if (value == FBorderWidth || value < 0) return;
   FBorderWidth = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetFocusColor(TColor value) {
-  if (value == FFocusColor)
-    return;
+  if (value == FFocusColor) return;
   FFocusColor = value;
   UpdateControlCanvas();
 }
@@ -267,24 +246,20 @@ void TVrSlider::SetBevel(const TVrBevel& value) { FBevel->Assign(value); }
 void TVrSlider::SetPalette(const TVrPalette& value) { FPalette->Assign(value); }
 
 void TVrSlider::SetThumbImageIndex(int value) {
-  if (value == FThumbImageIndex)
-    return;
+  if (value == FThumbImageIndex) return;
   FThumbImageIndex = value;
-  if (!Loading())
-    LoadThumb();
+  if (!Loading()) LoadThumb();
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetThumbIndent(int value) {
-  if (value == FThumbIndent || value < 0)
-    return;
+  if (value == FThumbIndent || value < 0) return;
   FThumbIndent = value;
   UpdateControlCanvas();
 }
 
 void TVrSlider::SetBitmapList(TVrBitmapList* value) {
-  if (FBitmapList)
-    FBitmapList->RemoveLink(&FChangeLink);
+  if (FBitmapList) FBitmapList->RemoveLink(&FChangeLink);
   disconnect(FBitmapListGone);
   FBitmapList = value;
   if (FBitmapList) {
@@ -318,8 +293,7 @@ void TVrSlider::SystemColorsChanged() { UpdateControlCanvas(); }
 // A tab stop takes the focus by the Tab key and by a left press
 // (mousePressEvent); Qt's own click focus would answer every button.
 void TVrSlider::TabStopChanged() {
-  if (TabStop())
-    setFocusPolicy(Qt::TabFocus);
+  if (TabStop()) setFocusPolicy(Qt::TabFocus);
 }
 
 void TVrSlider::Changed() { emit OnChange(this); }
@@ -346,8 +320,7 @@ QRect TVrSlider::ThumbRect() const {
   const VrSliderGeometry::Travel t = MakeTravel();
   const int edge = t.ValueToEdge(FPosition);
   const int across = t.ThumbAcross();
-  if (FOrientation == voVertical)
-    return QRect(across, edge, FThumbWidth, FThumbHeight);
+  if (FOrientation == voVertical) return QRect(across, edge, FThumbWidth, FThumbHeight);
   return QRect(edge, across, FThumbWidth, FThumbHeight);
 }
 
@@ -364,13 +337,12 @@ void TVrSlider::MoveThumbTo(int edge) { SetPosition(MakeTravel().MoveThumbValue(
 
 void TVrSlider::LoadThumb() {
   QImage image;
-  if (FBitmapList)
-    image = FBitmapList->GetBitmap(FThumbImageIndex);
+  if (FBitmapList) image = FBitmapList->GetBitmap(FThumbImageIndex);
   FThumbBuiltIn = image.isNull();
   if (FThumbBuiltIn)
-    image = VrSliderThumbImage(FOrientation == voVertical ? QStringLiteral("VRSLIDERTHUMB_HORI")
-                                                          : QStringLiteral("VRSLIDERTHUMB_VERT"),
-                               devicePixelRatioF());
+    image = VrSliderThumbImage(
+        FOrientation == voVertical ? QStringLiteral("VRSLIDERTHUMB_HORI") : QStringLiteral("VRSLIDERTHUMB_VERT"),
+        devicePixelRatioF());
   FThumb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   const QSizeF logical = FThumb.deviceIndependentSize();
   FThumbWidth = int(logical.width()) / FThumbStates;
@@ -384,8 +356,7 @@ void TVrSlider::LoadThumb() {
     for (int y = 0; y < FThumbMasked.height(); ++y) {
       auto* line = reinterpret_cast<QRgb*>(FThumbMasked.scanLine(y));
       for (int x = 0; x < FThumbMasked.width(); ++x)
-        if ((line[x] & RGB_MASK) == transparent)
-          line[x] = 0;
+        if ((line[x] & RGB_MASK) == transparent) line[x] = 0;
     }
     FThumbMasked = FThumbMasked.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   }
@@ -403,8 +374,7 @@ QImage TVrSlider::DrawTrack(const QSize& size, qreal dpr, const QColor& tick, co
   // Ticks start at the minimum end; those past the far end are clipped.
   const bool fromFar = (vertical && FStyle == ssBottomLeft) || (!vertical && FStyle == ssTopRight);
   QBrush dither;
-  if (!FSolidFill)
-    dither = QBrush(CreateDitherPattern(tick, background));
+  if (!FSolidFill) dither = QBrush(CreateDitherPattern(tick, background));
   for (int i = 0; i <= n; ++i) {
     const int at = fromFar ? length - FTickWidth - i * step : i * step;
     const QRect r = vertical ? QRect(0, at, size.width(), FTickWidth) : QRect(at, 0, FTickWidth, size.height());
@@ -434,8 +404,7 @@ void TVrSlider::EnsureTrackImages(const QRect& area) {
   key.Background = background.rgb();
   key.Low = low.rgb();
   key.High = high.rgb();
-  if (key == FTrackKey && !FTrackLow.isNull())
-    return;
+  if (key == FTrackKey && !FTrackLow.isNull()) return;
   FTrackKey = key;
   if (area.width() <= 0 || area.height() <= 0) {
     FTrackLow = FTrackHigh = QImage();
@@ -496,14 +465,10 @@ void TVrSlider::Paint() {
 
   if (FThumbWidth > 0 && FThumbHeight > 0) {
     int cell = 0;
-    if (!isEnabled())
-      cell = 1;
-    if (FDragging)
-      cell = 2;
-    if (FMouseOverThumb && !FDragging)
-      cell = 3;
-    if (cell > FThumbStates - 1)
-      cell = 0;
+    if (!isEnabled()) cell = 1;
+    if (FDragging) cell = 2;
+    if (FMouseOverThumb && !FDragging) cell = 3;
+    if (cell > FThumbStates - 1) cell = 0;
     const QImage& image = FOptions.testFlag(soThumbOpaque) ? FThumb : FThumbMasked;
     const qreal dpr = image.devicePixelRatio();
     const QRectF source(cell * FThumbWidth * dpr, 0, FThumbWidth * dpr, FThumbHeight * dpr);
@@ -522,16 +487,14 @@ void TVrSlider::mousePressEvent(QMouseEvent* event) {
     return;
   }
   event->accept();
-  if (TabStop())
-    setFocus(Qt::MouseFocusReason);
+  if (TabStop()) setFocus(Qt::MouseFocusReason);
   const QPoint p = event->position().toPoint();
   const bool vertical = FOrientation == voVertical;
   const QRect thumb = ThumbRect();
   if (thumb.contains(p)) {
     FDragging = true;
     FHitOffset = vertical ? p.y() - thumb.top() : p.x() - thumb.left();
-    if (FOptions.testFlag(soMouseClip))
-      FClipOn = true;
+    if (FOptions.testFlag(soMouseClip)) FClipOn = true;
     UpdateControlCanvas();
   } else if (FOptions.testFlag(soActiveClick)) {
     FHitOffset = vertical ? p.y() - FThumbHeight / 2 : p.x() - FThumbWidth / 2;
@@ -589,12 +552,10 @@ void TVrSlider::MouseLeave() {
 
 void TVrSlider::UpdateHandCursor(bool overThumb) {
   const bool want = overThumb && FOptions.testFlag(soHandPoint);
-  if (want == FHandShown)
-    return;
+  if (want == FHandShown) return;
   if (want) {
     FCursorBeforeHand.reset();
-    if (testAttribute(Qt::WA_SetCursor))
-      FCursorBeforeHand = cursor();
+    if (testAttribute(Qt::WA_SetCursor)) FCursorBeforeHand = cursor();
     setCursor(VrHandPointCursor());
   } else if (FCursorBeforeHand) {
     setCursor(*FCursorBeforeHand);
@@ -609,35 +570,25 @@ void TVrSlider::keyPressEvent(QKeyEvent* event) {
     const bool vertical = FOrientation == voVertical;
     long long step = 0;
     switch (event->key()) {
-    case Qt::Key_Home:
-      SetPosition(FMinValue);
-      break;
-    case Qt::Key_End:
-      SetPosition(FMaxValue);
-      break;
+    case Qt::Key_Home: SetPosition(FMinValue); break;
+    case Qt::Key_End: SetPosition(FMaxValue); break;
     case Qt::Key_Left:
-      if (!vertical)
-        step = -FKeyIncrement;
+      if (!vertical) step = -FKeyIncrement;
       break;
     case Qt::Key_Right:
-      if (!vertical)
-        step = FKeyIncrement;
+      if (!vertical) step = FKeyIncrement;
       break;
     case Qt::Key_Up:
-      if (vertical)
-        step = FKeyIncrement;
+      if (vertical) step = FKeyIncrement;
       break;
     case Qt::Key_Down:
-      if (vertical)
-        step = -FKeyIncrement;
+      if (vertical) step = -FKeyIncrement;
       break;
-    default:
-      break;
+    default: break;
     }
     if (step != 0) {
       // The thumb always moves in the arrow's direction.
-      if (FStyle == ssTopRight)
-        step = -step;
+      if (FStyle == ssTopRight) step = -step;
       SetPosition(int(std::clamp<long long>(FPosition + step, INT_MIN, INT_MAX)));
     }
   }

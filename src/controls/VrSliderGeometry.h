@@ -107,9 +107,7 @@ struct Travel {
   }
 
   // The thumb's offset across the travel, which centres it.
-  int ThumbAcross() const {
-    return Vertical() ? (ClientWidth - ThumbWidth) / 2 : (ClientHeight - ThumbHeight) / 2;
-  }
+  int ThumbAcross() const { return Vertical() ? (ClientWidth - ThumbWidth) / 2 : (ClientHeight - ThumbHeight) / 2; }
 };
 
 }  // namespace VrSliderGeometry

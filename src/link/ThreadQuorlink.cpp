@@ -31,21 +31,21 @@ struct TThread_Quorlink::TPrivate {
   bool Started = false;  // owner's thread only
 
   std::mutex Lock;
-  std::condition_variable Wake;       // beat sleep, hand-over release, terminate
+  std::condition_variable Wake;  // beat sleep, hand-over release, terminate
   std::atomic<bool> TerminatedFlag{false};
-  bool Pending = false;               // the worker waits for NotifyReceive
-  bool Running = false;               // NotifyReceive is running for it
-  bool Done = false;                  // it has run; the worker may go on
+  bool Pending = false;  // the worker waits for NotifyReceive
+  bool Running = false;  // NotifyReceive is running for it
+  bool Done = false;     // it has run; the worker may go on
   TReceiveHook Hook = nullptr;
   void* HookContext = nullptr;
-  TReceiveHook DirectHook = nullptr;     // set before Resume, read by the worker only
+  TReceiveHook DirectHook = nullptr;  // set before Resume, read by the worker only
   void* DirectContext = nullptr;
   TTransmitHook TransmitHook = nullptr;  // set before Resume, read by the worker only
   void* TransmitContext = nullptr;
 
-  bool WaitsForBytes = false;         // set before Resume
+  bool WaitsForBytes = false;  // set before Resume
   int EventFd = -1;
-  int StopFd = -1;                    // ends a wait for bytes at Terminate
+  int StopFd = -1;  // ends a wait for bytes at Terminate
   std::atomic<std::uint64_t> Passes{0};
   std::atomic<int> Priority{tpNormal};
   std::atomic<pid_t> Tid{0};
@@ -125,13 +125,15 @@ int TThread_Quorlink::HandOffDescriptor() const { return d->EventFd; }
 
 void TThread_Quorlink::Execute() {
   d->Tid.store(gettid());
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), NiceValue(static_cast<TThreadPriority>(d->Priority.load(Relaxed))));
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+              NiceValue(static_cast<TThreadPriority>(d->Priority.load(Relaxed))));
 
   // Link is set before Resume; the thread keeps the pointer it started with.
   TQUORLINK* const link = Link;
   int counter = 0;
   while (!d->TerminatedFlag.load()) {
-    const auto passStart = d->WaitsForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    const auto passStart =
+        d->WaitsForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     if (link) {
       if (link->Mode.load(Relaxed) == 1) {
         if (counter < PassesPerTransmission - 1) {

@@ -20,8 +20,8 @@ public:
   TThread_Quorlink(const TThread_Quorlink&) = delete;
   TThread_Quorlink& operator=(const TThread_Quorlink&) = delete;
 
-  TQUORLINK* Link = nullptr;      // set before Resume; not owned
-  std::atomic<int> Status{0};     // status of the last receive event
+  TQUORLINK* Link = nullptr;   // set before Resume; not owned
+  std::atomic<int> Status{0};  // status of the last receive event
 
   // Called in the GUI thread by NotifyReceive with Status; set before Resume.
   void SetReceiveHook(TReceiveHook hook, void* context);
@@ -47,10 +47,10 @@ public:
 
   void SetPriority(TThreadPriority priority);  // a refusal by the system is not an error
   void Resume();
-  void Terminate();                            // also releases a waiting hand-over
-  void WaitFor();                              // joins; harmless when repeated
+  void Terminate();  // also releases a waiting hand-over
+  void WaitFor();    // joins; harmless when repeated
   bool Terminated() const;
-  std::uint64_t PassCount() const;             // passes completed so far
+  std::uint64_t PassCount() const;  // passes completed so far
 
   // The hand-over into the GUI thread: this descriptor is readable while the
   // worker waits; the GUI thread then calls RunPendingHandOff, which runs

@@ -35,11 +35,11 @@ struct StandardRate {
 };
 
 constexpr StandardRate standardRates[] = {
-    {50, B50},         {75, B75},           {110, B110},         {150, B150},         {200, B200},
-    {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},       {2400, B2400},
-    {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
-    {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {50, B50},           {75, B75},           {110, B110},         {150, B150},         {200, B200},
+    {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},       {2400, B2400},
+    {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
+    {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
     {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
@@ -49,9 +49,7 @@ const StandardRate* findStandardRate(int rate) {
   return nullptr;
 }
 
-std::string errnoText(int error) {
-  return std::strerror(error);
-}
+std::string errnoText(int error) { return std::strerror(error); }
 
 const char* parityName(int code) {
   static const char* const names[] = {"no", "odd", "even", "mark", "space"};
@@ -159,9 +157,7 @@ struct TComPort::TPrivate {
   }
 };
 
-TComPort::TComPort() : d(new TPrivate) {
-  d->WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
+TComPort::TComPort() : d(new TPrivate) { d->WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
 
 TComPort::~TComPort() {
   Close();
@@ -169,9 +165,7 @@ TComPort::~TComPort() {
   delete d;
 }
 
-std::string TComPort::LastError() const {
-  return d->LastError;
-}
+std::string TComPort::LastError() const { return d->LastError; }
 
 std::string TComPort::DevicePath() const {
   return DevicePathOverride.empty() ? ComDevicePath(PortNumber) : DevicePathOverride;
@@ -192,27 +186,21 @@ int openExclusive(const std::string& path, std::string& reason) {
   if (fd < 0) {
     const int error = errno;
     switch (error) {
-      case ENOENT:
-      case ENODEV:
-      case ENXIO:
-      case EIO:
-        reason = "no such device (" + errnoText(error) +
-                 "). Check that the device is connected, or map this port to another device";
-        break;
-      case EACCES:
-      case EPERM:
-        reason = "permission denied (" + errnoText(error) +
-                 "). Add your user to the dialout group, e.g. with \"sudo adduser $USER dialout\", then log in again";
-        break;
-      case EBUSY:
-        reason = "in use by another program";
-        break;
-      case EISDIR:
-        reason = "not a serial device";
-        break;
-      default:
-        reason = "cannot open the device (" + errnoText(error) + ")";
-        break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+      reason = "no such device (" + errnoText(error) +
+               "). Check that the device is connected, or map this port to another device";
+      break;
+    case EACCES:
+    case EPERM:
+      reason = "permission denied (" + errnoText(error) +
+               "). Add your user to the dialout group, e.g. with \"sudo adduser $USER dialout\", then log in again";
+      break;
+    case EBUSY: reason = "in use by another program"; break;
+    case EISDIR: reason = "not a serial device"; break;
+    default: reason = "cannot open the device (" + errnoText(error) + ")"; break;
     }
     return -1;
   }
@@ -258,7 +246,7 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
     return false;
   }
 
-  termios t {};
+  termios t{};
   if (tcgetattr(fd, &t) != 0) {
     reason = "cannot read the line settings (" + errnoText(errno) + ")";
     return false;
@@ -270,17 +258,17 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   const tcflag_t lineMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
   tcflag_t line = CS8;
   switch (dataBits) {
-    case 5: line = CS5; break;
-    case 6: line = CS6; break;
-    case 7: line = CS7; break;
-    default: line = CS8; break;
+  case 5: line = CS5; break;
+  case 6: line = CS6; break;
+  case 7: line = CS7; break;
+  default: line = CS8; break;
   }
   switch (parity) {
-    case 1: line |= PARENB | PARODD; break;
-    case 2: line |= PARENB; break;
-    case 3: line |= PARENB | CMSPAR | PARODD; break;
-    case 4: line |= PARENB | CMSPAR; break;
-    default: break;
+  case 1: line |= PARENB | PARODD; break;
+  case 2: line |= PARENB; break;
+  case 3: line |= PARENB | CMSPAR | PARODD; break;
+  case 4: line |= PARENB | CMSPAR; break;
+  default: break;
   }
   // Code 1 asks for one and a half stop bits, which termios cannot say. Two is
   // the nearest that every receiver still reads; a 16550 with 5-bit words
@@ -307,7 +295,7 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   }
 
   // tcsetattr succeeds when any part was taken: see what the driver kept.
-  termios now {};
+  termios now{};
   if (tcgetattr(fd, &now) != 0) {
     reason = "cannot read the line settings back (" + errnoText(errno) + ")";
     return false;
@@ -318,8 +306,8 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   const bool pseudo = fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
   const tcflag_t kept = pseudo ? lineMask & ~static_cast<tcflag_t>(CSIZE | PARENB) : lineMask;
   if ((now.c_cflag & kept) != (line & kept)) {
-    reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " +
-             parityName(parity) + " parity, " + (stopBits ? "two" : "one") + " stop bits)";
+    reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " + parityName(parity) +
+             " parity, " + (stopBits ? "two" : "one") + " stop bits)";
     return false;
   }
   // Drivers may round a rate to what their clock divides to; within 2 % the

@@ -87,12 +87,12 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
   GroupBox_FlowControl = new QGroupBox(QStringLiteral("Flow Control:"), this);
   GroupBox_FlowControl->setObjectName(QStringLiteral("GroupBox_FlowControl"));
   GroupBox_FlowControl->setGeometry(R(232, 8, 96, 156));
-  RadioButton_FlowControlNone = Radio(GroupBox_FlowControl, "RadioButton_FlowControlNone", QStringLiteral("None"),
-                                      R(10, 22, 80, 17));
-  RadioButton_FlowControlHardware = Radio(GroupBox_FlowControl, "RadioButton_FlowControlHardware",
-                                          QStringLiteral("Hardware"), R(10, 42, 80, 17));
-  RadioButton_FlowControlXonXoff = Radio(GroupBox_FlowControl, "RadioButton_FlowControlXonXoff",
-                                         QStringLiteral("Xon/Xoff"), R(10, 62, 80, 17));
+  RadioButton_FlowControlNone =
+      Radio(GroupBox_FlowControl, "RadioButton_FlowControlNone", QStringLiteral("None"), R(10, 22, 80, 17));
+  RadioButton_FlowControlHardware =
+      Radio(GroupBox_FlowControl, "RadioButton_FlowControlHardware", QStringLiteral("Hardware"), R(10, 42, 80, 17));
+  RadioButton_FlowControlXonXoff =
+      Radio(GroupBox_FlowControl, "RadioButton_FlowControlXonXoff", QStringLiteral("Xon/Xoff"), R(10, 62, 80, 17));
   RadioButton_FlowControlNone->setChecked(true);
   // The link runs without flow control; offering these would promise what the
   // port never does.
@@ -137,10 +137,8 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
   GroupBox3 = new QGroupBox(QStringLiteral("Stop Bits:"), this);
   GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
   GroupBox3->setGeometry(R(296, 170, 136, 60));
-  RadioButton_StopBits1 =
-      Radio(GroupBox3, "RadioButton_StopBits1", QStringLiteral("1 Stop Bit"), R(10, 18, 116, 17));
-  RadioButton_StopBits2 =
-      Radio(GroupBox3, "RadioButton_StopBits2", QStringLiteral("2 Stop Bits"), R(10, 36, 116, 17));
+  RadioButton_StopBits1 = Radio(GroupBox3, "RadioButton_StopBits1", QStringLiteral("1 Stop Bit"), R(10, 18, 116, 17));
+  RadioButton_StopBits2 = Radio(GroupBox3, "RadioButton_StopBits2", QStringLiteral("2 Stop Bits"), R(10, 36, 116, 17));
   RadioButton_StopBits1->setChecked(true);
 
   // Buttons along the bottom.
@@ -188,9 +186,8 @@ int TForm_ComportConfiguration::ControlsToPort() {
     }
   }
   const std::pair<const QRadioButton*, int> baud[8] = {
-      {RadioButton_1200, 1200},   {RadioButton_2400, 2400},   {RadioButton_4800, 4800},
-      {RadioButton_9600, 9600},   {RadioButton_19200, 19200}, {RadioButton_38400, 38400},
-      {RadioButton_57600, 57600}, {RadioButton_115200, 115200}};
+      {RadioButton_1200, 1200},   {RadioButton_2400, 2400},   {RadioButton_4800, 4800},   {RadioButton_9600, 9600},
+      {RadioButton_19200, 19200}, {RadioButton_38400, 38400}, {RadioButton_57600, 57600}, {RadioButton_115200, 115200}};
   for (const auto& [button, rate] : baud) {
     if (button->isChecked()) {
       Port->BaudRate = rate;
@@ -225,20 +222,20 @@ int TForm_ComportConfiguration::ControlsToPort() {
 int TForm_ComportConfiguration::PortToControls() {
   if (!Port) return 0;
   switch (Port->PortNumber) {
-    case 2: RadioButton_COM2->setChecked(true); break;
-    case 3: RadioButton_COM3->setChecked(true); break;
-    case 4: RadioButton_COM4->setChecked(true); break;
-    default: RadioButton_COM1->setChecked(true); break;
+  case 2: RadioButton_COM2->setChecked(true); break;
+  case 3: RadioButton_COM3->setChecked(true); break;
+  case 4: RadioButton_COM4->setChecked(true); break;
+  default: RadioButton_COM1->setChecked(true); break;
   }
   switch (Port->BaudRate) {
-    case 1200: RadioButton_1200->setChecked(true); break;
-    case 2400: RadioButton_2400->setChecked(true); break;
-    case 4800: RadioButton_4800->setChecked(true); break;
-    case 19200: RadioButton_19200->setChecked(true); break;
-    case 38400: RadioButton_38400->setChecked(true); break;
-    case 57600: RadioButton_57600->setChecked(true); break;
-    case 115200: RadioButton_115200->setChecked(true); break;
-    default: RadioButton_9600->setChecked(true); break;
+  case 1200: RadioButton_1200->setChecked(true); break;
+  case 2400: RadioButton_2400->setChecked(true); break;
+  case 4800: RadioButton_4800->setChecked(true); break;
+  case 19200: RadioButton_19200->setChecked(true); break;
+  case 38400: RadioButton_38400->setChecked(true); break;
+  case 57600: RadioButton_57600->setChecked(true); break;
+  case 115200: RadioButton_115200->setChecked(true); break;
+  default: RadioButton_9600->setChecked(true); break;
   }
   if (Port->DataBits == 7)
     RadioButton_7Bits->setChecked(true);
@@ -249,11 +246,11 @@ int TForm_ComportConfiguration::PortToControls() {
   else
     RadioButton_StopBits1->setChecked(true);
   switch (Port->Parity) {
-    case 1: RadioButton_ParityOdd->setChecked(true); break;
-    case 2: RadioButton_ParityEven->setChecked(true); break;
-    case 3: RadioButton_ParityMark->setChecked(true); break;
-    case 4: RadioButton_ParitySpace->setChecked(true); break;
-    default: RadioButton_ParityNone->setChecked(true); break;
+  case 1: RadioButton_ParityOdd->setChecked(true); break;
+  case 2: RadioButton_ParityEven->setChecked(true); break;
+  case 3: RadioButton_ParityMark->setChecked(true); break;
+  case 4: RadioButton_ParitySpace->setChecked(true); break;
+  default: RadioButton_ParityNone->setChecked(true); break;
   }
   if (Port->FlowControl == 0)
     RadioButton_FlowControlNone->setChecked(true);
@@ -337,8 +334,7 @@ TComDeviceChooser::TComDeviceChooser(int portNumber, QWidget* parent)
   Devices = ListSerialDevices();
   for (const TSerialDeviceInfo& d : Devices) {
     ComboBox_Device->addItem(QString::fromStdString(d.Path));
-    ComboBox_Device->setItemData(ComboBox_Device->count() - 1, QString::fromStdString(d.Description),
-                                 Qt::ToolTipRole);
+    ComboBox_Device->setItemData(ComboBox_Device->count() - 1, QString::fromStdString(d.Description), Qt::ToolTipRole);
   }
   ComboBox_Device->setEditText(QString::fromStdString(ComDevicePath(portNumber)));
   caption->setBuddy(ComboBox_Device);
@@ -360,9 +356,8 @@ TComDeviceChooser::TComDeviceChooser(int portNumber, QWidget* parent)
   Button_Cancel->setObjectName(QStringLiteral("Button_Cancel"));
   Button_Cancel->setGeometry(R(237, 84, 75, 25));
 
-  connect(Button_Default, &QPushButton::clicked, this, [this] {
-    ComboBox_Device->setEditText(QString::fromStdString(DefaultComDevicePath(PortNumber)));
-  });
+  connect(Button_Default, &QPushButton::clicked, this,
+          [this] { ComboBox_Device->setEditText(QString::fromStdString(DefaultComDevicePath(PortNumber))); });
   connect(Button_Ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(Button_Cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(ComboBox_Device, &QComboBox::editTextChanged, this, &TComDeviceChooser::Describe);
@@ -375,7 +370,8 @@ void TComDeviceChooser::Describe() {
   const QString path = Path();
   QString text;
   if (path.isEmpty()) {
-    text = QStringLiteral("Empty: the standard device %1").arg(QString::fromStdString(DefaultComDevicePath(PortNumber)));
+    text =
+        QStringLiteral("Empty: the standard device %1").arg(QString::fromStdString(DefaultComDevicePath(PortNumber)));
   } else if (!QFileInfo::exists(path)) {
     text = QStringLiteral("No such device at present");
   } else {

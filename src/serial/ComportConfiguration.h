@@ -38,7 +38,7 @@ public:
   QRadioButton* RadioButton_COM2;
   QRadioButton* RadioButton_COM3;
   QRadioButton* RadioButton_COM4;
-  QLabel* Label_Device[4];          // device path of COM1 to COM4
+  QLabel* Label_Device[4];  // device path of COM1 to COM4
   QToolButton* Button_ChooseDevice[4];
 
   QGroupBox* GroupBox_FlowControl;

@@ -27,9 +27,7 @@ std::unique_ptr<QSettings> userSettings() {
                                      QStringLiteral("Quorlink Simulator"));
 }
 
-QString comKey(int portNumber) {
-  return devicesGroup + QStringLiteral("/COM%1").arg(portNumber);
-}
+QString comKey(int portNumber) { return devicesGroup + QStringLiteral("/COM%1").arg(portNumber); }
 
 std::string firstLine(const std::string& path) {
   std::ifstream in(path);
@@ -76,9 +74,7 @@ std::vector<std::string> entriesOf(const std::string& folder) {
   return names;
 }
 
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Names under /dev that are serial ports even when /sys tells nothing.
 bool hasSerialPrefix(const std::string& name) {
@@ -90,16 +86,16 @@ bool hasSerialPrefix(const std::string& name) {
 
 const char* uartName(int type) {
   switch (type) {
-    case PORT_8250: return "8250";
-    case PORT_16450: return "16450";
-    case PORT_16550: return "16550";
-    case PORT_16550A: return "16550A";
-    case PORT_16650: return "16650";
-    case PORT_16650V2: return "16650V2";
-    case PORT_16750: return "16750";
-    case PORT_16850: return "16850";
-    case PORT_16C950: return "16C950";
-    default: return nullptr;
+  case PORT_8250: return "8250";
+  case PORT_16450: return "16450";
+  case PORT_16550: return "16550";
+  case PORT_16550A: return "16550A";
+  case PORT_16650: return "16650";
+  case PORT_16650V2: return "16650V2";
+  case PORT_16750: return "16750";
+  case PORT_16850: return "16850";
+  case PORT_16C950: return "16C950";
+  default: return nullptr;
   }
 }
 
@@ -115,7 +111,7 @@ int uartType(const std::string& name) {
   if (!startsWith(name, "ttyS")) return -1;
   const int fd = open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  serial_struct info {};
+  serial_struct info{};
   const int result = ioctl(fd, TIOCGSERIAL, &info) == 0 ? info.type : -1;
   close(fd);
   return result;
@@ -131,8 +127,10 @@ void describe(TSerialDeviceInfo& info, const std::string& name, int type) {
     info.UsbProductId = firstLine(dir + "/idProduct");
     const std::string product = firstLine(dir + "/product");
     const std::string manufacturer = firstLine(dir + "/manufacturer");
-    if (!product.empty() && !manufacturer.empty()) info.Description = product + " (" + manufacturer + ")";
-    else info.Description = !product.empty() ? product : manufacturer;
+    if (!product.empty() && !manufacturer.empty())
+      info.Description = product + " (" + manufacturer + ")";
+    else
+      info.Description = !product.empty() ? product : manufacturer;
     if (info.Description.empty()) info.Description = "USB serial adapter";
     return;
   }
@@ -178,14 +176,16 @@ std::vector<TSerialDeviceInfo> ListSerialDevices() {
   for (const std::string& link : entriesOf("/dev/serial/by-id")) {
     const std::string path = "/dev/serial/by-id/" + link;
     const std::string target = realPath(path);
-    const auto match = std::find_if(found.begin(), found.end(), [&](const TSerialDeviceInfo& d) { return d.Path == target; });
+    const auto match =
+        std::find_if(found.begin(), found.end(), [&](const TSerialDeviceInfo& d) { return d.Path == target; });
     if (match == found.end()) continue;
     TSerialDeviceInfo info = *match;
     info.Path = path;
     devices.push_back(std::move(info));
   }
 
-  std::sort(devices.begin(), devices.end(), [](const TSerialDeviceInfo& a, const TSerialDeviceInfo& b) { return a.Path < b.Path; });
+  std::sort(devices.begin(), devices.end(),
+            [](const TSerialDeviceInfo& a, const TSerialDeviceInfo& b) { return a.Path < b.Path; });
   return devices;
 }
 
@@ -207,8 +207,10 @@ bool SetComDevicePath(int portNumber, const std::string& path) {
   if (portNumber < 1 || portNumber > 4) return false;
   const auto settings = userSettings();
   if (!settings->isWritable()) return false;
-  if (path.empty()) settings->remove(comKey(portNumber));
-  else settings->setValue(comKey(portNumber), QString::fromStdString(path));
+  if (path.empty())
+    settings->remove(comKey(portNumber));
+  else
+    settings->setValue(comKey(portNumber), QString::fromStdString(path));
   settings->sync();
   return settings->status() != QSettings::AccessError;
 }

@@ -8,9 +8,7 @@ namespace {
 std::atomic<TRegistryFactory> registryFactory{nullptr};
 }
 
-void SetRegistryFactory(TRegistryFactory factory) {
-  registryFactory.store(factory);
-}
+void SetRegistryFactory(TRegistryFactory factory) { registryFactory.store(factory); }
 
 std::unique_ptr<TRegistry> CreateRegistry() {
   if (const TRegistryFactory factory = registryFactory.load()) return factory();

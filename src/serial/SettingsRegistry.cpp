@@ -1,8 +1,8 @@
 #include "serial/SettingsRegistry.h"
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
-#include <QRegularExpression>
 #include <QVariant>
 #include <limits>
 
@@ -20,9 +20,12 @@ bool isDecimalInteger(const QString& text) {
 // What was stored, short and printable, for the error text.
 QString shownValue(const QVariant& value) {
   QString text;
-  if (value.typeId() == QMetaType::QStringList) text = value.toStringList().join(u", ");
-  else if (value.canConvert<QString>()) text = value.toString();
-  else text = QStringLiteral("<%1>").arg(QString::fromLatin1(value.typeName() ? value.typeName() : "unreadable"));
+  if (value.typeId() == QMetaType::QStringList)
+    text = value.toStringList().join(u", ");
+  else if (value.canConvert<QString>())
+    text = value.toString();
+  else
+    text = QStringLiteral("<%1>").arg(QString::fromLatin1(value.typeName() ? value.typeName() : "unreadable"));
   constexpr int maxLength = 60;
   if (text.size() > maxLength) text = text.left(maxLength) + QStringLiteral("...");
   for (QChar& c : text)
@@ -39,7 +42,8 @@ SettingsRegistry::SettingsRegistry()
 SettingsRegistry::~SettingsRegistry() = default;
 
 QString SettingsRegistry::GroupOf(const std::string& key) {
-  const QStringList parts = QString::fromStdString(key).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
+  const QStringList parts =
+      QString::fromStdString(key).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
   return parts.join(u'/');
 }
 
@@ -65,37 +69,32 @@ bool SettingsRegistry::OpenKey(const std::string& key, bool canCreate) {
   return true;
 }
 
-bool SettingsRegistry::ValueExists(const std::string& name) {
-  return keyOpen && settings->contains(pathOf(name));
-}
+bool SettingsRegistry::ValueExists(const std::string& name) { return keyOpen && settings->contains(pathOf(name)); }
 
 std::int32_t SettingsRegistry::ReadInteger(const std::string& name) {
   const QVariant value = keyOpen ? settings->value(pathOf(name)) : QVariant();
   bool ok = false;
   qlonglong number = 0;
   switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-      number = value.toLongLong(&ok);
-      break;
-    case QMetaType::ULong:
-    case QMetaType::ULongLong: {
-      const qulonglong u = value.toULongLong(&ok);
-      ok = ok && u <= static_cast<qulonglong>(std::numeric_limits<std::int32_t>::max());
-      number = static_cast<qlonglong>(u);
-      break;
-    }
-    case QMetaType::QString: {
-      const QString text = value.toString().trimmed();
-      if (isDecimalInteger(text)) number = text.toLongLong(&ok, 10);
-      break;
-    }
-    default:
-      break;
+  case QMetaType::Int:
+  case QMetaType::UInt:
+  case QMetaType::Long:
+  case QMetaType::LongLong:
+  case QMetaType::Short:
+  case QMetaType::UShort: number = value.toLongLong(&ok); break;
+  case QMetaType::ULong:
+  case QMetaType::ULongLong: {
+    const qulonglong u = value.toULongLong(&ok);
+    ok = ok && u <= static_cast<qulonglong>(std::numeric_limits<std::int32_t>::max());
+    number = static_cast<qlonglong>(u);
+    break;
+  }
+  case QMetaType::QString: {
+    const QString text = value.toString().trimmed();
+    if (isDecimalInteger(text)) number = text.toLongLong(&ok, 10);
+    break;
+  }
+  default: break;
   }
   if (ok && number >= std::numeric_limits<std::int32_t>::min() && number <= std::numeric_limits<std::int32_t>::max())
     return static_cast<std::int32_t>(number);

@@ -124,9 +124,7 @@ TVrSlider* TForm_QUORLINK::SliderOfByte(int byte) const {
   return byte >= 0 && byte < AnalogBytes ? Sliders[byte] : nullptr;
 }
 
-QLineEdit* TForm_QUORLINK::EditOfByte(int byte) const {
-  return byte >= 0 && byte < NamedBytes ? Edits[byte] : nullptr;
-}
+QLineEdit* TForm_QUORLINK::EditOfByte(int byte) const { return byte >= 0 && byte < NamedBytes ? Edits[byte] : nullptr; }
 
 TVrCheckLed* TForm_QUORLINK::Led(int led) const { return led >= 0 && led < LedCount ? Leds[led] : nullptr; }
 
@@ -206,14 +204,30 @@ void TForm_QUORLINK::BuildTruckControlTab() {
 void TForm_QUORLINK::BuildTruckStatusTab() {
   QWidget* page = TabSheet_Truck;
   TVrCheckLed** named[LedCount] = {
-      &VrCheckLed_DumpBody,         &VrCheckLed_LowBrake,          &VrCheckLed_LowSteering,
-      &VrCheckLed_SteeringBrakeOvertemp, &VrCheckLed_CommFault,   &VrCheckLed_ChopperFault,
-      &VrCheckLed_InveterFault,     &VrCheckLed_HandBrake,         &VrCheckLed_PreHeatOn,
-      &VrCheckLed_GearSelectReverse, &VrCheckLed_GearSelectNeutral, &VrCheckLed_GearSelectForward,
-      &VrCheckLed_ServiceBrakeOn,   &VrCheckLed_ParkBrakeOn,       &VrCheckLed_InverterBAvail,
-      &VrCheckLed_InverterAAvail,   &VrCheckLed_Reserved2,         &VrCheckLed_Reserved1,
-      &VrCheckLed_Motor1CoolingAir, &VrCheckLed_Motor2CoolingAir,  &VrCheckLed_DumpHydraulicOvertemp,
-      &VrCheckLed_Brights,          &VrCheckLed_RightBlinker,      &VrCheckLed_LeftBlinker,
+      &VrCheckLed_DumpBody,
+      &VrCheckLed_LowBrake,
+      &VrCheckLed_LowSteering,
+      &VrCheckLed_SteeringBrakeOvertemp,
+      &VrCheckLed_CommFault,
+      &VrCheckLed_ChopperFault,
+      &VrCheckLed_InveterFault,
+      &VrCheckLed_HandBrake,
+      &VrCheckLed_PreHeatOn,
+      &VrCheckLed_GearSelectReverse,
+      &VrCheckLed_GearSelectNeutral,
+      &VrCheckLed_GearSelectForward,
+      &VrCheckLed_ServiceBrakeOn,
+      &VrCheckLed_ParkBrakeOn,
+      &VrCheckLed_InverterBAvail,
+      &VrCheckLed_InverterAAvail,
+      &VrCheckLed_Reserved2,
+      &VrCheckLed_Reserved1,
+      &VrCheckLed_Motor1CoolingAir,
+      &VrCheckLed_Motor2CoolingAir,
+      &VrCheckLed_DumpHydraulicOvertemp,
+      &VrCheckLed_Brights,
+      &VrCheckLed_RightBlinker,
+      &VrCheckLed_LeftBlinker,
   };
   constexpr int ColumnLeft[StatusBytes] = {20, 220, 420};
   for (int column = 0; column < StatusBytes; ++column) {
@@ -380,10 +394,10 @@ int TForm_QUORLINK::ShowTruckData(int status) {
     ProgressBar_DataIn->hide();
     ProgressBar_DataIn->setValue(0);
     switch (status) {
-      case 1: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error CRC")); break;
-      case 2: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error Start")); break;
-      case 3: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error Length")); break;
-      default: break;
+    case 1: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error CRC")); break;
+    case 2: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error Start")); break;
+    case 3: StaticText_QuorlinkError->setText(QStringLiteral("Quorlink Error Length")); break;
+    default: break;
     }
     return 1;
   }

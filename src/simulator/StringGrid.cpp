@@ -24,9 +24,10 @@ StringGrid::StringGrid(int columns, int rows, QWidget* parent) : QTableWidget(ro
   setWordWrap(false);
   // The corner is a fixed cell like the others, edged like the headers.
   setCornerButtonEnabled(false);
-  setStyleSheet(QStringLiteral("QTableCornerButton::section { background: palette(button);"
-                               " border: none; border-right: 1px solid palette(mid);"
-                               " border-bottom: 1px solid palette(mid); }"));
+  setStyleSheet(
+      QStringLiteral("QTableCornerButton::section { background: palette(button);"
+                     " border: none; border-right: 1px solid palette(mid);"
+                     " border-bottom: 1px solid palette(mid); }"));
   // Disabled, the grid is a display: its text stays readable.
   QPalette p = palette();
   for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})

@@ -9,25 +9,44 @@
 
 namespace TruckDataMap {
 
-constexpr int RecordSize = 100;          // the largest data length
+constexpr int RecordSize = 100;  // the largest data length
 constexpr int MinDataLength = 24;
 constexpr int MaxDataLength = 100;
-constexpr int AnalogBytes = 21;          // bytes 0 to 20
+constexpr int AnalogBytes = 21;  // bytes 0 to 20
 constexpr int FaultCodeByte = 14;
-constexpr int FirstStatusByte = 21;      // bytes 21, 22, 23
+constexpr int FirstStatusByte = 21;  // bytes 21, 22, 23
 constexpr int StatusBytes = 3;
-constexpr int NamedBytes = 24;           // bytes 0 to 23
+constexpr int NamedBytes = 24;  // bytes 0 to 23
 constexpr int FirstAdditionalByte = 24;
-constexpr int GridDataColumns = 8;       // columns 1 to 8; column 0 and row 0 are fixed
+constexpr int GridDataColumns = 8;  // columns 1 to 8; column 0 and row 0 are fixed
 constexpr int LedCount = StatusBytes * 8;
 
 // The named truck values by byte.
 enum TruckByte {
-  GroundSpeed = 0, EngineRPM, EngineTemp, AlternatorTemp, Motor1Temp, Motor2Temp,
-  CruiseSetpoint, ThrottlePedal, RetardPedal, SteeringAngle, LeftMotorCurrent,
-  LeftMotorSpeed, RightMotorCurrent, RightMotorSpeed, FaultCode, FuelLevel,
-  BatteryVoltage, EngineOilPressure, AirPressure, SpeedLimit, AnalogSpare,
-  Status1, Status2, Status3
+  GroundSpeed = 0,
+  EngineRPM,
+  EngineTemp,
+  AlternatorTemp,
+  Motor1Temp,
+  Motor2Temp,
+  CruiseSetpoint,
+  ThrottlePedal,
+  RetardPedal,
+  SteeringAngle,
+  LeftMotorCurrent,
+  LeftMotorSpeed,
+  RightMotorCurrent,
+  RightMotorSpeed,
+  FaultCode,
+  FuelLevel,
+  BatteryVoltage,
+  EngineOilPressure,
+  AirPressure,
+  SpeedLimit,
+  AnalogSpare,
+  Status1,
+  Status2,
+  Status3
 };
 
 // Bytes 0 to 23 by the names that command lines, value files and exported

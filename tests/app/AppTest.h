@@ -15,12 +15,12 @@
 #include <memory>
 #include <vector>
 
-#define QUORLINK_APP_TEST_MAIN(TestObject)          \
-  int main(int argc, char** argv) {                 \
-    TApplication app(argc, argv);                   \
-    FormLayout::SetScale(1.0);                      \
-    TestObject test;                                \
-    return QTest::qExec(&test, argc, argv);         \
+#define QUORLINK_APP_TEST_MAIN(TestObject)  \
+  int main(int argc, char** argv) {         \
+    TApplication app(argc, argv);           \
+    FormLayout::SetScale(1.0);              \
+    TestObject test;                        \
+    return QTest::qExec(&test, argc, argv); \
   }
 
 // A Quorlink frame: 0x2F, the data bytes, and the byte that makes the sum 0.
@@ -65,8 +65,8 @@ struct PtyAppFixture {
 
 // Waits until every step of the script has run and fails on any window that
 // no step expected.
-#define QUORLINK_FINISH_SCRIPT(script)                                               \
-  do {                                                                              \
-    QVERIFY(WaitUntil([&] { return (script).Done(); }));                            \
+#define QUORLINK_FINISH_SCRIPT(script)                                                   \
+  do {                                                                                   \
+    QVERIFY(WaitUntil([&] { return (script).Done(); }));                                 \
     QVERIFY2((script).Unexpected.isEmpty(), qPrintable((script).Unexpected.join("; "))); \
   } while (false)

@@ -28,11 +28,14 @@ void ModalScript::Poll() {
   QWidget* w = QApplication::activeModalWidget();
   if (!w || !w->isVisible() || Busy.value(w) > 0) return;
   if (Steps.empty() || !Steps.front().Matches(w)) {
-    Unexpected.append(QStringLiteral("%1 \"%2\" (expected %3)")
-                          .arg(QString::fromLatin1(w->metaObject()->className()), w->windowTitle(),
-                               Steps.empty() ? QStringLiteral("nothing") : QString::fromLatin1(Steps.front().Expected)));
-    if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
-    else w->close();
+    Unexpected.append(
+        QStringLiteral("%1 \"%2\" (expected %3)")
+            .arg(QString::fromLatin1(w->metaObject()->className()), w->windowTitle(),
+                 Steps.empty() ? QStringLiteral("nothing") : QString::fromLatin1(Steps.front().Expected)));
+    if (auto* d = qobject_cast<QDialog*>(w))
+      d->reject();
+    else
+      w->close();
     return;
   }
   Step step = std::move(Steps.front());
@@ -55,8 +58,10 @@ ModalScript& ModalScript::Message(SeenMessage* seen, QMessageBox::StandardButton
     seen->Icon = box->icon();
     seen->ButtonCount = static_cast<int>(box->buttons().size());
     seen->Seen = true;
-    if (QAbstractButton* b = box->button(press)) Click(b);
-    else box->reject();
+    if (QAbstractButton* b = box->button(press))
+      Click(b);
+    else
+      box->reject();
   });
 }
 

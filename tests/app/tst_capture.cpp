@@ -167,9 +167,12 @@ private slots:
     Start(capture, file);
     Send(QuorlinkFrame(Data(3)));
     QVERIFY(WaitUntil([&] { return Lines(file).size() == 3; }));
-    if (how == "stop") capture.Button_Stop->click();
-    else if (how == "done") capture.Button_Done->click();
-    else capture.close();
+    if (how == "stop")
+      capture.Button_Stop->click();
+    else if (how == "done")
+      capture.Button_Done->click();
+    else
+      capture.close();
     QVERIFY(!main->LogOpen());
     QCOMPARE(capture.isVisible(), how == "stop");
     Send(QuorlinkFrame(Data(4)));
@@ -211,8 +214,10 @@ private slots:
   void unopenableFileStaysReady_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("folder that is a file") << "plain/capture.txt" << "Not a directory";
-    QTest::newRow("device that takes nothing") << "full.txt" << "No space left";
+    QTest::newRow("folder that is a file") << "plain/capture.txt"
+                                           << "Not a directory";
+    QTest::newRow("device that takes nothing") << "full.txt"
+                                               << "No space left";
   }
   void unopenableFileStaysReady() {
     QFETCH(QString, target);

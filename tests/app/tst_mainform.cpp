@@ -76,9 +76,7 @@ class TestMainForm : public QObject {
   void Finish(ModalScript& script) { QUORLINK_FINISH_SCRIPT(script); }
 
 private slots:
-  void init() {
-    QVERIFY(Fixture.Up());
-  }
+  void init() { QVERIFY(Fixture.Up()); }
   void cleanup() { Fixture.Down(); }
 
   // First Open Port in a mode: the port dialog instead of an open, then the
@@ -314,8 +312,10 @@ private slots:
     script.ChooseFile(existing, &openFilters);
     script.ChooseFile(Settings->Folder() + "/new.qlc", &saveFilters);
     script.Cancel("QPrintDialog");
-    if (printers) script.Cancel("QPageSetupDialog");
-    else script.Message(&noPrinter);
+    if (printers)
+      script.Cancel("QPageSetupDialog");
+    else
+      script.Message(&noPrinter);
     main.FileOpenItem->trigger();
     main.FileSaveAsItem->trigger();
     main.FilePrintItem->trigger();

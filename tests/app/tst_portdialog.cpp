@@ -11,8 +11,8 @@
 
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
@@ -39,9 +39,7 @@ class TestPortDialog : public QObject {
   void Finish(ModalScript& script) { QUORLINK_FINISH_SCRIPT(script); }
 
 private slots:
-  void init() {
-    QVERIFY(Fixture.Up());
-  }
+  void init() { QVERIFY(Fixture.Up()); }
   void cleanup() { Fixture.Down(); }
 
   // Stored settings to buttons, and what "Ok" then writes back untouched.
@@ -90,7 +88,7 @@ private slots:
     ModalScript script;
     script.On<TForm_ComportConfiguration>([&seen](TForm_ComportConfiguration* d) {
       seen = QStringList{Checked(d->GroupBox_ComPort), Checked(d->GroupBox_BaudRate), Checked(d->GroupBox1),
-                         Checked(d->GroupBox3),        Checked(d->GroupBox2),        Checked(d->GroupBox_FlowControl)};
+                         Checked(d->GroupBox3),        Checked(d->GroupBox2),         Checked(d->GroupBox_FlowControl)};
       Click(d->Button_CloseWindow);
     });
     QCOMPARE(com.ShowSettingsDialog(nullptr), 1);
@@ -115,9 +113,12 @@ private slots:
     script.On<TForm_ComportConfiguration>([how](TForm_ComportConfiguration* d) {
       Click(d->RadioButton_COM2);
       Click(d->RadioButton_ParityEven);
-      if (how == "cancel") Click(d->Button_Cancel);
-      else if (how == "close") d->close();
-      else QTest::keyClick(d, Qt::Key_Escape);
+      if (how == "cancel")
+        Click(d->Button_Cancel);
+      else if (how == "close")
+        d->close();
+      else
+        QTest::keyClick(d, Qt::Key_Escape);
     });
     QCOMPARE(com.ShowSettingsDialog(nullptr), 2);
     Finish(script);

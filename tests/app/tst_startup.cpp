@@ -60,14 +60,17 @@ private slots:
     ModalScript script;
     script.On<TForm_ModeSelect>([answer](TForm_ModeSelect* d) {
       if (answer.startsWith(QLatin1String("source"))) Click(d->RadioButton_Source);
-      if (answer == QLatin1String("cancel")) Click(d->Button_Cancel);
-      else if (answer == QLatin1String("close")) d->close();
-      else if (answer == QLatin1String("enter")) QTest::keyClick(d, Qt::Key_Return);
+      if (answer == QLatin1String("cancel"))
+        Click(d->Button_Cancel);
+      else if (answer == QLatin1String("close"))
+        d->close();
+      else if (answer == QLatin1String("enter"))
+        QTest::keyClick(d, Qt::Key_Return);
       else if (answer == QLatin1String("enter on cancel")) {
         d->Button_Cancel->setFocus(Qt::TabFocusReason);  // the operator tabbed to it
         QTest::keyClick(d->Button_Cancel, Qt::Key_Return);
-      }
-      else Click(d->Button_Ok);
+      } else
+        Click(d->Button_Ok);
     });
     QCOMPARE(dialog.exec(), result);
     QCOMPARE(dialog.GetMode(), mode);
@@ -125,12 +128,15 @@ private slots:
     bool mainSeen = false;
     QTimer probe;
     probe.setInterval(10);
-    connect(&probe, &QTimer::timeout, this, [&] { mainSeen = mainSeen || MainForm || !TopLevels<TMainForm>().isEmpty(); });
+    connect(&probe, &QTimer::timeout, this,
+            [&] { mainSeen = mainSeen || MainForm || !TopLevels<TMainForm>().isEmpty(); });
     probe.start();
     ModalScript script;
     script.On<TForm_ModeSelect>([closeBox](TForm_ModeSelect* d) {
-      if (closeBox) d->close();
-      else Click(d->Button_Cancel);
+      if (closeBox)
+        d->close();
+      else
+        Click(d->Button_Cancel);
     });
     QCOMPARE(RunProgram(), 0);
     QVERIFY(!mainSeen);

@@ -57,19 +57,39 @@ void CliRunner::Collect() {
 }
 
 bool CliRunner::WaitForStdout(const QByteArray& text, std::chrono::milliseconds deadline) {
-  return WaitUntil([&] { Collect(); return Out.contains(text); }, deadline);
+  return WaitUntil(
+      [&] {
+        Collect();
+        return Out.contains(text);
+      },
+      deadline);
 }
 
 bool CliRunner::WaitForStderr(const QByteArray& text, std::chrono::milliseconds deadline) {
-  return WaitUntil([&] { Collect(); return Err.contains(text); }, deadline);
+  return WaitUntil(
+      [&] {
+        Collect();
+        return Err.contains(text);
+      },
+      deadline);
 }
 
 bool CliRunner::WaitForLines(int count, std::chrono::milliseconds deadline) {
-  return WaitUntil([&] { Collect(); return Out.count('\n') >= count; }, deadline);
+  return WaitUntil(
+      [&] {
+        Collect();
+        return Out.count('\n') >= count;
+      },
+      deadline);
 }
 
 int CliRunner::Finish(std::chrono::milliseconds deadline) {
-  const bool ended = WaitUntil([&] { Collect(); return Process->state() == QProcess::NotRunning; }, deadline);
+  const bool ended = WaitUntil(
+      [&] {
+        Collect();
+        return Process->state() == QProcess::NotRunning;
+      },
+      deadline);
   Collect();
   if (!ended || Process->exitStatus() != QProcess::NormalExit) return -1;
   return Process->exitCode();

@@ -57,7 +57,7 @@ TEST(Decode, ReportsDamagedLinesByNumberAndDecodesTheRest) {
   EXPECT_EQ(cell(1, "engine_rpm"), "173");
   EXPECT_EQ(cell(1, "fault_code"), "60");
   EXPECT_EQ(cell(1, "analog_spare"), "255");
-  EXPECT_EQ(cell(1, "dump_body_up"), "1");    // 21 = 81
+  EXPECT_EQ(cell(1, "dump_body_up"), "1");  // 21 = 81
   EXPECT_EQ(cell(1, "hand_brake"), "1");
   EXPECT_EQ(cell(1, "chopper_fault"), "0");
   EXPECT_EQ(cell(1, "gear_select_forward"), "1");  // 22 = 11
@@ -89,9 +89,11 @@ TEST(Decode, TheLongestRecordComesOutWhole) {
   const QString path = dir.filePath("long.txt");
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("Log Start 07/12/2026 09:59:59\r\n"
-             "Time      Status  Length >Data[0] Data[1] Data[2] ...\r\n"
-             "23:59:59:999 3      255  >" + QByteArray("ff ").repeated(255) + "<\r\n");
+  file.write(
+      "Log Start 07/12/2026 09:59:59\r\n"
+      "Time      Status  Length >Data[0] Data[1] Data[2] ...\r\n"
+      "23:59:59:999 3      255  >" +
+      QByteArray("ff ").repeated(255) + "<\r\n");
   file.close();
 
   CliRunner decode;

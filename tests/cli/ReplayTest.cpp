@@ -17,7 +17,8 @@ using Clock = std::chrono::steady_clock;
 
 // A record line as the capture writer writes it.
 QByteArray RecordLine(const char* time, int status, const std::vector<int>& data) {
-  QByteArray line = QByteArray(time) + ' ' + QByteArray::number(status, 16) + "      " + QByteArray::number(int(data.size())) + "   >";
+  QByteArray line = QByteArray(time) + ' ' + QByteArray::number(status, 16) + "      " +
+                    QByteArray::number(int(data.size())) + "   >";
   for (int byte : data) line += QByteArray::number(byte, 16).rightJustified(2, '0') + ' ';
   return line + "<\r\n";
 }
@@ -29,7 +30,9 @@ std::vector<int> Record(int first, int length = 24) {
   return data;
 }
 
-QByteArray Header() { return "Log Start 07/12/2026 10:00:00\r\nTime      Status  Length >Data[0] Data[1] Data[2] ...\r\n"; }
+QByteArray Header() {
+  return "Log Start 07/12/2026 10:00:00\r\nTime      Status  Length >Data[0] Data[1] Data[2] ...\r\n";
+}
 
 // A frame read off the line, with the time its start byte arrived.
 struct Arrival {
@@ -91,15 +94,16 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 TEST_F(Replay, SendsTheGoodFramesInOrderWithTheirSpacing) {
   // Recorded 800 ms apart, played at double speed: 400 ms apart. The bad lines
   // (a checksum error, a damaged line) are not sent; the fourth frame is longer.
-  const QString path = Write(Header() + RecordLine("10:00:00:000", 0, Record(1)) + RecordLine("10:00:00:800", 0, Record(2)) +
-                             RecordLine("10:00:00:900", 1, Record(2)) + "10:00:01:000 0      24   >00 01 <\r\n" +
-                             RecordLine("10:00:01:600", 0, Record(3)) + RecordLine("10:00:02:400", 0, Record(4, 30)) +
-                             RecordLine("10:00:03:200", 0, Record(5)));
+  const QString path = Write(Header() + RecordLine("10:00:00:000", 0, Record(1)) +
+                             RecordLine("10:00:00:800", 0, Record(2)) + RecordLine("10:00:00:900", 1, Record(2)) +
+                             "10:00:01:000 0      24   >00 01 <\r\n" + RecordLine("10:00:01:600", 0, Record(3)) +
+                             RecordLine("10:00:02:400", 0, Record(4, 30)) + RecordLine("10:00:03:200", 0, Record(5)));
   CliRunner replay;
   replay.Start({"replay", "--port", Pty.SlavePath().c_str(), "--speed", "2", path});
   const std::vector<Arrival> frames = ReadFrames(Pty, {24, 24, 24, 30, 24});
   ASSERT_EQ(replay.Finish(), 0) << replay.Stderr().constData();
-  EXPECT_TRUE(replay.Stderr().contains("capture1.txt:6: 2 data bytes where the data length is 24")) << "the damaged line is named: " << replay.Stderr().constData();
+  EXPECT_TRUE(replay.Stderr().contains("capture1.txt:6: 2 data bytes where the data length is 24"))
+      << "the damaged line is named: " << replay.Stderr().constData();
 
   ASSERT_EQ(frames.size(), 5u);
   const std::vector<int> expected[] = {Record(1), Record(2), Record(3), Record(4, 30), Record(5)};
@@ -114,7 +118,8 @@ TEST_F(Replay, SendsTheGoodFramesInOrderWithTheirSpacing) {
 
 TEST_F(Replay, LoopsUntilCtrlCWhichStopsAtOnce) {
   // Two frames 400 ms apart, across midnight.
-  const QString path = Write(Header() + RecordLine("23:59:59:800", 0, Record(7)) + RecordLine("00:00:00:200", 0, Record(8)));
+  const QString path =
+      Write(Header() + RecordLine("23:59:59:800", 0, Record(7)) + RecordLine("00:00:00:200", 0, Record(8)));
   CliRunner replay;
   replay.Start({"replay", "--port", Pty.SlavePath().c_str(), "--loop", path});
   const std::vector<Arrival> frames = ReadFrames(Pty, {24, 24, 24, 24, 24});
@@ -130,7 +135,8 @@ TEST_F(Replay, LoopsUntilCtrlCWhichStopsAtOnce) {
   EXPECT_EQ(replay.Finish(), 0) << replay.Stderr().constData();
 
   // A minute's pause after the first frame: Ctrl-C doesn't wait it out.
-  const QString paused = Write(Header() + RecordLine("10:00:00:000", 0, Record(1)) + RecordLine("10:01:00:000", 0, Record(2)));
+  const QString paused =
+      Write(Header() + RecordLine("10:00:00:000", 0, Record(1)) + RecordLine("10:01:00:000", 0, Record(2)));
   replay.Start({"replay", "--port", Pty.SlavePath().c_str(), paused});
   ASSERT_EQ(ReadFrames(Pty, {24}).size(), 1u) << replay.Stderr().constData();
   const Clock::time_point signalled = Clock::now();
@@ -142,7 +148,9 @@ TEST_F(Replay, LoopsUntilCtrlCWhichStopsAtOnce) {
 
 TEST_F(Replay, AFileWithoutGoodFramesIsAFailure) {
   CliRunner replay;
-  EXPECT_EQ(replay.Run({"replay", "--port", Pty.SlavePath().c_str(), Write(Header() + RecordLine("10:00:00:000", 1, Record(1)))}), 1);
+  EXPECT_EQ(replay.Run({"replay", "--port", Pty.SlavePath().c_str(),
+                        Write(Header() + RecordLine("10:00:00:000", 1, Record(1)))}),
+            1);
   EXPECT_TRUE(replay.Stderr().contains("no good frame")) << replay.Stderr().constData();
   EXPECT_EQ(replay.Run({"replay", "--port", Pty.SlavePath().c_str(), Dir.filePath("missing.txt")}), 1);
 }

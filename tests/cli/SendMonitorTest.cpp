@@ -56,11 +56,13 @@ protected:
 
 TEST_F(SendMonitor, ValuesArriveAndTheCaptureHoldsTheMonitorsRecords) {
   StartMonitor({"--format", "csv", "--count", "15", "--duration", "120"});
-  EXPECT_EQ(Sender.Run({"send", "--port", "COM3", "--count", "15", "--set", "engine_rpm=173", "--set", "fault_code=0x3C",
-                        "--set", "dump_body_up=1", "--set", "byte23=0x40", "--set", "left_blinker=on"}),
-            0)
+  EXPECT_EQ(
+      Sender.Run({"send", "--port", "COM3", "--count", "15", "--set", "engine_rpm=173", "--set", "fault_code=0x3C",
+                  "--set", "dump_body_up=1", "--set", "byte23=0x40", "--set", "left_blinker=on"}),
+      0)
       << Sender.Stderr().constData();
-  EXPECT_TRUE(Sender.Stderr().contains("15 frames (15 sent, 0 dropped), 0 failed writes")) << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("15 frames (15 sent, 0 dropped), 0 failed writes"))
+      << Sender.Stderr().constData();
   ASSERT_EQ(Monitor.Finish(), 0) << Monitor.Stderr().constData();
   EXPECT_TRUE(Monitor.Stderr().contains("good frames            15")) << Monitor.Stderr().constData();
 
@@ -109,7 +111,8 @@ TEST_F(SendMonitor, FaultsAtARateShowAsTheirStatuses) {
                         "--stray-every", "3"}),
             0)
       << Sender.Stderr().constData();
-  EXPECT_TRUE(Sender.Stderr().contains("24 frames (20 sent, 4 dropped), 0 failed writes")) << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("24 frames (20 sent, 4 dropped), 0 failed writes"))
+      << Sender.Stderr().constData();
 
   // Frame by frame (a drop wins over the others, then checksum, long, short):
   //  1-3 good (stray bytes after 3 are dropped by the idle receiver), 4 bad
@@ -149,7 +152,8 @@ TEST_F(SendMonitor, FaultsAndValuesOnDemand) {
   const int eventsBeforeQuit = static_cast<int>(MonitorStatuses().size());
   Sender.WriteStdin("quit\n");
   EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();
-  EXPECT_TRUE(Sender.Stderr().contains("1 dropped, 1 bad checksum, 1 too long, 1 with stray bytes")) << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("1 dropped, 1 bad checksum, 1 too long, 1 with stray bytes"))
+      << Sender.Stderr().constData();
 
   Monitor.Signal(SIGTERM);
   ASSERT_EQ(Monitor.Finish(), 0);

@@ -1,8 +1,8 @@
 // The LED check control: layout, look in each state, mouse, keys, mnemonic,
 // radio groups, disabled look and right-to-left.
 
-#include "controls/VrCheckLed.h"
 #include "TestSettings.h"
+#include "controls/VrCheckLed.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,8 +19,7 @@ QRgb Px(const QImage& image, QPoint p) { return image.pixel(p) | 0xFF000000u; }
 int CountColor(const QImage& image, const QRect& r, QColor c) {
   int n = 0;
   for (int y = r.top(); y <= r.bottom(); ++y)
-    for (int x = r.left(); x <= r.right(); ++x)
-      n += image.valid(x, y) && Px(image, {x, y}) == c.rgb();
+    for (int x = r.left(); x <= r.right(); ++x) n += image.valid(x, y) && Px(image, {x, y}) == c.rgb();
   return n;
 }
 
@@ -54,17 +53,14 @@ struct Window {
   }
   bool Show(bool active = false) {
     top.show();
-    if (!QTest::qWaitForWindowExposed(&top))
-      return false;
+    if (!QTest::qWaitForWindowExposed(&top)) return false;
     if (active) {
       QApplication::setActiveWindow(&top);
-      if (!QTest::qWaitForWindowActive(&top))
-        return false;
+      if (!QTest::qWaitForWindowActive(&top)) return false;
     }
     const auto leds = top.findChildren<TVrCheckLed*>();
-    return WaitUntil([&leds] {
-      return std::all_of(leds.begin(), leds.end(), [](auto* led) { return led->PaintCount() > 0; });
-    });
+    return WaitUntil(
+        [&leds] { return std::all_of(leds.begin(), leds.end(), [](auto* led) { return led->PaintCount() > 0; }); });
   }
 };
 
@@ -225,8 +221,7 @@ void TestVrCheckLed::hoverShowsCheckerboard() {
     for (int y = r.top(); y <= r.bottom(); ++y)
       for (int x = r.left(); x <= r.right(); ++x)
         // Anchored at the control's corner, whatever its place on the parent.
-        if (Px(led->Bitmap(), {x, y}) != ((x + y) % 2 == 0 ? kLow : kHigh).rgb())
-          return false;
+        if (Px(led->Bitmap(), {x, y}) != ((x + y) % 2 == 0 ? kLow : kHigh).rgb()) return false;
     return true;
   };
   QTest::mouseMove(led, Centre(led));
@@ -300,8 +295,7 @@ void TestVrCheckLed::radioGroups() {
   QVERIFY(win.Show());
 
   // Changing the style has no immediate effect: two radio LEDs may be on.
-  for (TVrCheckLed* led : {a, b, box, elsewhere})
-    led->SetChecked(true);
+  for (TVrCheckLed* led : {a, b, box, elsewhere}) led->SetChecked(true);
   a->SetCheckStyle(csRadioButton);
   b->SetCheckStyle(csRadioButton);
   order.clear();
@@ -435,8 +429,7 @@ void TestVrCheckLed::focusRectangle() {
   int onRing = 0;
   for (int y = 0; y < led->height(); ++y)
     for (int x = 0; x < led->width(); ++x) {
-      if (Px(before, {x, y}) == Px(led->Bitmap(), {x, y}))
-        continue;
+      if (Px(before, {x, y}) == Px(led->Bitmap(), {x, y})) continue;
       // Only pixels of the ring change, and they are inverted.
       QVERIFY(ring.contains(x, y) && !ring.adjusted(1, 1, -1, -1).contains(x, y));
       QCOMPARE(Px(led->Bitmap(), {x, y}), ~Px(before, {x, y}) | 0xFF000000u);

@@ -1,8 +1,8 @@
 // The gauge control base: colours, 3-D frames, dither pattern, palette and
 // bevel objects, and the repaint gate of the self-painting controls.
 
-#include "controls/VrControls.h"
 #include "TestSettings.h"
+#include "controls/VrControls.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -112,8 +112,7 @@ void TestVrControls::ditherPattern() {
   const QImage image = CreateDitherPattern(a, b);
   QCOMPARE(image.size(), QSize(8, 8));
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x)
-      QCOMPARE(Px(image, x, y), (x % 2 == y % 2 ? a : b).rgb());
+    for (int x = 0; x < 8; ++x) QCOMPARE(Px(image, x, y), (x % 2 == y % 2 ? a : b).rgb());
 }
 
 void TestVrControls::paletteChangesAndAssign() {
@@ -309,7 +308,8 @@ void TestVrControls::repaintGateAndLoading() {
   c->resize(23, 9);
   c->UpdateControlCanvas();
   QCOMPARE(c->Bitmap().size(), QSize(23, 9));
-  QCOMPARE(c->grab().toImage().convertToFormat(QImage::Format_RGB32), c->Bitmap().convertToFormat(QImage::Format_RGB32));
+  QCOMPARE(c->grab().toImage().convertToFormat(QImage::Format_RGB32),
+           c->Bitmap().convertToFormat(QImage::Format_RGB32));
 
   // A hidden control has no window to paint.
   const int shown = c->PaintCount();

@@ -2,8 +2,8 @@
 // made at the screen's resolution and one logical pixel is two device pixels,
 // each in a pure colour, never a blurred mix.
 
-#include "controls/VrCheckLed.h"
 #include "TestSettings.h"
+#include "controls/VrCheckLed.h"
 
 #include <QApplication>
 #include <QTest>
@@ -64,8 +64,7 @@ void TestVrHighDpi::ledDrawsCrisp() {
     const QImage now = led->Bitmap();
     for (int y = inner.top(); y <= inner.bottom(); ++y)
       for (int x = inner.left(); x <= inner.right(); ++x)
-        if (Px(now, x, y) == high)
-          return true;
+        if (Px(now, x, y) == high) return true;
     return false;
   }));
   const QImage hover = led->Bitmap();
@@ -74,7 +73,8 @@ void TestVrHighDpi::ledDrawsCrisp() {
       QCOMPARE(Px(hover, x, y), ((x / 2 + y / 2) % 2 == 0) ? low : high);
 
   // What reaches the window is the image as made.
-  QCOMPARE(led->grab().toImage().convertToFormat(QImage::Format_RGB32), led->Bitmap().convertToFormat(QImage::Format_RGB32));
+  QCOMPARE(led->grab().toImage().convertToFormat(QImage::Format_RGB32),
+           led->Bitmap().convertToFormat(QImage::Format_RGB32));
 }
 
 int main(int argc, char** argv) {

@@ -1,6 +1,6 @@
+#include "TestSettings.h"
 #include "controls/VrSlider.h"
 #include "controls/VrSliderGeometry.h"
-#include "TestSettings.h"
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -32,8 +32,7 @@ struct Fixture {
     Slider->setGeometry(20, 20, 36, 171);
     Slider->SetMaxValue(255);
     Window.show();
-    if (!QTest::qWaitForWindowExposed(&Window))
-      qWarning("window not exposed");
+    if (!QTest::qWaitForWindowExposed(&Window)) qWarning("window not exposed");
   }
 };
 
@@ -47,8 +46,7 @@ QImage Cells(QSize cellSize, const QList<QRgb>& colours) {
   QImage image(cellSize.width() * int(colours.size()), cellSize.height(), QImage::Format_RGB32);
   for (int i = 0; i < colours.size(); ++i)
     for (int y = 0; y < cellSize.height(); ++y)
-      for (int x = 0; x < cellSize.width(); ++x)
-        image.setPixel(i * cellSize.width() + x, y, colours[i]);
+      for (int x = 0; x < cellSize.width(); ++x) image.setPixel(i * cellSize.width() + x, y, colours[i]);
   return image;
 }
 
@@ -156,8 +154,7 @@ void TestVrSlider::everyStyleRoundTrips() {
   for (int edge = first; edge <= last; ++edge) {
     const int v = t.MoveThumbValue(edge);
     QVERIFY(v >= minValue && v <= maxValue);
-    if (t.Range() >= t.Length())
-      QCOMPARE(t.ValueToEdge(v), edge);
+    if (t.Range() >= t.Length()) QCOMPARE(t.ValueToEdge(v), edge);
   }
   for (int v = minValue; v <= maxValue; ++v) {
     const int edge = t.ValueToEdge(v);
@@ -250,7 +247,8 @@ void TestVrSlider::settersIgnoreOutOfRangeValues() {
   s->SetBorderWidth(0);
   s->SetThumbStates(4);
   s->SetKeyIncrement(-3);
-  QCOMPARE(QList<int>({s->Spacing(), s->BorderWidth(), s->ThumbWidth(), s->KeyIncrement()}), QList<int>({0, 0, 30 / 4, -3}));
+  QCOMPARE(QList<int>({s->Spacing(), s->BorderWidth(), s->ThumbWidth(), s->KeyIncrement()}),
+           QList<int>({0, 0, 30 / 4, -3}));
 
   // An equal value does nothing, not even a repaint; a new one repaints once.
   const int paints = s->PaintCount();
@@ -315,8 +313,7 @@ void TestVrSlider::trackLitFromMinimumToThumbMiddle_data() {
   QTest::addColumn<int>("length");
   for (int v : {0, 128, 254, 255})
     QTest::addRow("vertical bottom-left %d", v) << int(voVertical) << int(ssBottomLeft) << v << 171;
-  for (int v : {2, 60})
-    QTest::addRow("vertical top-right %d", v) << int(voVertical) << int(ssTopRight) << v << 171;
+  for (int v : {2, 60}) QTest::addRow("vertical top-right %d", v) << int(voVertical) << int(ssTopRight) << v << 171;
   for (int v : {99, 100}) {
     QTest::addRow("horizontal bottom-left %d", v) << int(voHorizontal) << int(ssBottomLeft) << v << 171;
     QTest::addRow("horizontal top-right %d", v) << int(voHorizontal) << int(ssTopRight) << v << 171;
@@ -352,7 +349,8 @@ void TestVrSlider::trackLitFromMinimumToThumbMiddle() {
   const bool fromFar = vertical == (style == ssBottomLeft);  // minimum at the bottom or right
   int ticks = 0, lit = 0;
   for (int i = 0; i < (vertical ? area.height() : area.width()); ++i) {
-    const int along = fromFar ? (vertical ? area.bottom() : area.right()) - i : (vertical ? area.top() : area.left()) + i;
+    const int along =
+        fromFar ? (vertical ? area.bottom() : area.right()) - i : (vertical ? area.top() : area.left()) + i;
     // Where the lit part ends inside the 13-pixel thumb: top + 13 div 2 and
     // bottom - 13 div 2 (vertical), left + 13 div 2 and right - 13 div 2.
     const int start = vertical ? thumb.top() : thumb.left();
@@ -365,10 +363,14 @@ void TestVrSlider::trackLitFromMinimumToThumbMiddle() {
     ticks += tick;
     lit += tick && isLit;
     const QRgb expected = tick ? (isLit ? Lime : Green) : Black;
-    for (int across = vertical ? area.left() : area.top(); across <= (vertical ? area.right() : area.bottom()); ++across) {
+    for (int across = vertical ? area.left() : area.top(); across <= (vertical ? area.right() : area.bottom());
+         ++across) {
       const QRgb got = vertical ? At(img, across, along) : At(img, along, across);
       if (got != expected)
-        QFAIL(qPrintable(QString("pixel %1 from the minimum end, %2 across: %3, expected %4").arg(i).arg(across).arg(Hex(got), Hex(expected))));
+        QFAIL(qPrintable(QString("pixel %1 from the minimum end, %2 across: %3, expected %4")
+                             .arg(i)
+                             .arg(across)
+                             .arg(Hex(got), Hex(expected))));
     }
   }
   QCOMPARE(ticks, 80);
@@ -397,8 +399,7 @@ void TestVrSlider::ditheredTicksStartWithTheTickColour() {
           QFAIL(qPrintable(QString("(%1, %2): %3, expected %4").arg(x).arg(y).arg(HexAt(img, x, y), Hex(expected))));
       }
     }
-    if (first + 2 <= area.bottom())
-      QCOMPARE(HexAt(img, area.left(), first + 2), Hex(Black));
+    if (first + 2 <= area.bottom()) QCOMPARE(HexAt(img, area.left(), first + 2), Hex(Black));
   }
   QCOMPARE(ticks, 53);
 }
@@ -413,8 +414,8 @@ void TestVrSlider::thumbTransparentColourUnlessOpaque() {
   QCOMPARE(HexAt(img, 3, 79), Hex(Black));
   s->SetOptions(soHandPoint);
   img = Shot(s);
-  QCOMPARE(HexAt(img, 18, 85), Hex(Navy));           // groove shows the track
-  QCOMPARE(HexAt(img, 3, 79), HexAt(img, 3, 40));    // outline shows the bevel
+  QCOMPARE(HexAt(img, 18, 85), Hex(Navy));         // groove shows the track
+  QCOMPARE(HexAt(img, 3, 79), HexAt(img, 3, 40));  // outline shows the bevel
   QCOMPARE(HexAt(img, 10, 82), Hex(KnobFace));
 }
 
@@ -467,8 +468,7 @@ void TestVrSlider::trackImagesRebuiltOnlyWhenTheirInputsChange() {
   TVrSlider* s = f.Slider;
   int rebuilds = s->TrackRebuildCount();
   QVERIFY(rebuilds >= 1);
-  for (int v = 0; v <= 255; ++v)
-    s->SetPosition(v);
+  for (int v = 0; v <= 255; ++v) s->SetPosition(v);
   s->SetBorderColor(clRed);
   s->SetFocusColor(clYellow);
   s->SetThumbIndent(4);
@@ -485,8 +485,13 @@ void TestVrSlider::trackImagesRebuiltOnlyWhenTheirInputsChange() {
       {"Color", [&] { s->SetColor(clNavy); }},
       {"BorderWidth", [&] { s->SetBorderWidth(2); }},
       {"Bevel.InnerWidth", [&] { s->Bevel()->SetInnerWidth(1); }},
-      {"resize", [&] { s->resize(40, 171); Shot(s); }},
-      {"a batch", [&] {
+      {"resize",
+       [&] {
+         s->resize(40, 171);
+         Shot(s);
+       }},
+      {"a batch",
+       [&] {
          s->BeginUpdate();
          s->SetSpacing(1);
          s->SetTickWidth(1);
@@ -544,8 +549,7 @@ void TestVrSlider::dragReaches153ValuesAndRepaintsOncePerValue() {
   QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(18, 200));
   QCOMPARE(int(seen.size()), 153);
   QVERIFY(seen.count(0) && seen.count(255));
-  for (int unreachable : {1, 4, 6, 9})
-    QVERIFY(!seen.count(unreachable));
+  for (int unreachable : {1, 4, 6, 9}) QVERIFY(!seen.count(unreachable));
   for (int v = 0; v <= 255; ++v) {  // the program reaches every value
     s->SetPosition(v);
     QCOMPARE(s->Position(), v);
@@ -557,8 +561,7 @@ void TestVrSlider::dragReaches153ValuesAndRepaintsOncePerValue() {
   QTest::mousePress(s, Qt::LeftButton, {}, QPoint(18, 160));
   QSignalSpy spy(s, &TVrSlider::OnChange);
   const int paints = s->PaintCount();
-  for (int y = 159; y >= 0; --y)
-    QTest::mouseMove(s, QPoint(18, y));
+  for (int y = 159; y >= 0; --y) QTest::mouseMove(s, QPoint(18, y));
   QCOMPARE(s->Position(), 40);
   QCOMPARE(spy.count(), 40);
   QCOMPARE(s->PaintCount() - paints, 40);
@@ -643,8 +646,7 @@ struct KeyLog : QObject {
   bool eventFilter(QObject*, QEvent* e) override {
     if (e->type() == QEvent::KeyPress) {
       const int key = static_cast<QKeyEvent*>(e)->key();
-      if (key != Qt::Key_Shift && key != Qt::Key_Control && key != Qt::Key_Alt)
-        Keys.append(key);
+      if (key != Qt::Key_Shift && key != Qt::Key_Control && key != Qt::Key_Alt) Keys.append(key);
     }
     return false;
   }
@@ -671,10 +673,18 @@ void TestVrSlider::keysStepInTheArrowsDirection() {
     }
   };
   const Qt::KeyboardModifiers none;
-  run({{Qt::Key_Up, none, 105}, {Qt::Key_Down, none, 100}, {Qt::Key_Left, none, 100}, {Qt::Key_Right, none, 100},
-       {Qt::Key_Up, Qt::ShiftModifier, 100}, {Qt::Key_Down, Qt::ControlModifier, 100}, {Qt::Key_Home, Qt::AltModifier, 100},
-       {Qt::Key_Up, Qt::KeypadModifier, 105}, {Qt::Key_Home, none, 0}, {Qt::Key_Down, none, 0},
-       {Qt::Key_End, none, 255}, {Qt::Key_Up, none, 255}});
+  run({{Qt::Key_Up, none, 105},
+       {Qt::Key_Down, none, 100},
+       {Qt::Key_Left, none, 100},
+       {Qt::Key_Right, none, 100},
+       {Qt::Key_Up, Qt::ShiftModifier, 100},
+       {Qt::Key_Down, Qt::ControlModifier, 100},
+       {Qt::Key_Home, Qt::AltModifier, 100},
+       {Qt::Key_Up, Qt::KeypadModifier, 105},
+       {Qt::Key_Home, none, 0},
+       {Qt::Key_Down, none, 0},
+       {Qt::Key_End, none, 255},
+       {Qt::Key_Up, none, 255}});
   // Minimum at the top: Up moves the thumb up, so the value goes down.
   s->SetStyle(ssTopRight);
   s->SetPosition(100);
@@ -815,8 +825,7 @@ void TestVrSlider::noRangeOrNoRoomIsHarmless() {
 
 void TestVrSlider::paintsCrispAtPixelRatio2() {
   if (qApp->devicePixelRatio() < 2) {
-    if (qEnvironmentVariableIsSet("QUORLINK_EXPECT_DPR2"))
-      QFAIL("QT_SCALE_FACTOR=2 did not give a pixel ratio of 2");
+    if (qEnvironmentVariableIsSet("QUORLINK_EXPECT_DPR2")) QFAIL("QT_SCALE_FACTOR=2 did not give a pixel ratio of 2");
     QSKIP("needs a pixel ratio of 2; ctest runs tst_vrslider_dpr2 for it");
   }
   Fixture f;

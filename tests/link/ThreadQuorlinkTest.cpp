@@ -303,9 +303,7 @@ void CheckTheWorkerAllocatesNothing(bool direct) {
   }
 }
 
-TEST(ThreadQuorlink, TheWorkerAllocatesNothing) {
-  CheckTheWorkerAllocatesNothing(false);
-}
+TEST(ThreadQuorlink, TheWorkerAllocatesNothing) { CheckTheWorkerAllocatesNothing(false); }
 
 TEST(ThreadQuorlink, TheWorkerAllocatesNothingAlsoWaitingForBytesWithADirectHook) {
   CheckTheWorkerAllocatesNothing(true);

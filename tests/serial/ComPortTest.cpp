@@ -66,15 +66,17 @@ protected:
   // Reads from the port until want bytes arrived or the deadline passed.
   Bytes ReadFromPort(std::size_t want, std::chrono::milliseconds deadline = 20s) {
     Bytes got;
-    WaitUntil([&] {
-      std::uint8_t buffer[256];
-      int n = sizeof buffer;
-      while (got.size() < want && port.Read(buffer, n) && n > 0) {
-        got.insert(got.end(), buffer, buffer + n);
-        n = sizeof buffer;
-      }
-      return got.size() >= want;
-    }, deadline);
+    WaitUntil(
+        [&] {
+          std::uint8_t buffer[256];
+          int n = sizeof buffer;
+          while (got.size() < want && port.Read(buffer, n) && n > 0) {
+            got.insert(got.end(), buffer, buffer + n);
+            n = sizeof buffer;
+          }
+          return got.size() >= want;
+        },
+        deadline);
     return got;
   }
 
@@ -114,16 +116,18 @@ TEST_F(ComPortTest, MillionBytesOfEveryValuePassUnchangedBothWays) {
   Bytes atPort;
   bool wrongCount = false;
   int ask = 0;
-  WaitUntil([&] {
-    std::uint8_t buffer[1000];
-    for (;;) {
-      const int wanted = (++ask % 4) == 0 ? 1000 : ask % 300 + 1;
-      int n = wanted;
-      if (!port.Read(buffer, n)) return atPort.size() >= data.size();
-      if (n < 1 || n > std::min(wanted, 256)) return wrongCount = true;
-      atPort.insert(atPort.end(), buffer, buffer + n);
-    }
-  }, 60s);
+  WaitUntil(
+      [&] {
+        std::uint8_t buffer[1000];
+        for (;;) {
+          const int wanted = (++ask % 4) == 0 ? 1000 : ask % 300 + 1;
+          int n = wanted;
+          if (!port.Read(buffer, n)) return atPort.size() >= data.size();
+          if (n < 1 || n > std::min(wanted, 256)) return wrongCount = true;
+          atPort.insert(atPort.end(), buffer, buffer + n);
+        }
+      },
+      60s);
   for (std::uint8_t sink[4096]; !written;)  // after a failure, let the writer finish
     if (read(probe, sink, sizeof sink) <= 0) std::this_thread::sleep_for(1ms);
   writer.join();
@@ -198,8 +202,13 @@ TEST_F(ComPortTest, OpenerInAnotherProcessIsRefused) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    auto say = [&](char c) { if (write(up[1], &c, 1) != 1) _exit(2); };
-    auto wait = [&] { char c; if (read(down[0], &c, 1) != 1) _exit(2); };
+    auto say = [&](char c) {
+      if (write(up[1], &c, 1) != 1) _exit(2);
+    };
+    auto wait = [&] {
+      char c;
+      if (read(down[0], &c, 1) != 1) _exit(2);
+    };
     {
       TComPort held;
       held.PortNumber = 1;
@@ -213,7 +222,10 @@ TEST_F(ComPortTest, OpenerInAnotherProcessIsRefused) {
     say(late.Open() == 1 ? '1' : (late.IsOpen == 0 ? '0' : 'x'));
     _exit(0);
   }
-  auto hear = [&] { char c = 0; return read(up[0], &c, 1) == 1 ? c : '?'; };
+  auto hear = [&] {
+    char c = 0;
+    return read(up[0], &c, 1) == 1 ? c : '?';
+  };
   auto go = [&] { return write(down[1], "g", 1) == 1; };
 
   EXPECT_EQ(hear(), '1');
@@ -308,8 +320,8 @@ TEST_F(ComPortTest, LineCodesSetTheFrameFormatAndFlowControlIsLeftAlone) {
     int dataBits, parity, stopBits;
     tcflag_t seen;
   } cases[] = {
-      {8, 0, 0, 0}, {7, 1, 0, PARODD}, {8, 2, 2, CSTOPB}, {7, 3, 0, PARODD | CMSPAR}, {8, 4, 0, CMSPAR},
-      {5, 0, 1, CSTOPB},  // one and a half stop bits: the nearest termios has is two
+      {8, 0, 0, 0},      {7, 1, 0, PARODD}, {8, 2, 2, CSTOPB}, {7, 3, 0, PARODD | CMSPAR},
+      {8, 4, 0, CMSPAR}, {5, 0, 1, CSTOPB},  // one and a half stop bits: the nearest termios has is two
   };
   for (const auto& c : cases) {
     port.DataBits = static_cast<std::uint8_t>(c.dataBits);

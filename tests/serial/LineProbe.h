@@ -3,7 +3,7 @@
 // itself: the rate as the kernel keeps it (termios2), independent of the port.
 
 struct LineRate {
-  long OutputRate = -1;   // bits per second
+  long OutputRate = -1;     // bits per second
   bool CustomRate = false;  // set through BOTHER rather than a B-constant
 };
 

@@ -127,10 +127,15 @@ TEST(PortSettings, ValueThatIsNoIntegerStopsTheLoadAfterTheValuesBeforeIt) {
 }
 
 TEST(PortSettings, OnlyThirtyTwoBitIntegersAreRead) {
-  for (const auto& [stored, isInteger, value] :
-       {std::tuple{"2147483647", true, 2147483647}, {"-2147483648", true, -2147483647 - 1}, {"+7", true, 7},
-        {"2147483648", false, 0}, {"4294967296", false, 0}, {"9600.5", false, 0}, {"0x2580", false, 0},
-        {"1,2", false, 0}, {"\"\"", false, 0}}) {
+  for (const auto& [stored, isInteger, value] : {std::tuple{"2147483647", true, 2147483647},
+                                                 {"-2147483648", true, -2147483647 - 1},
+                                                 {"+7", true, 7},
+                                                 {"2147483648", false, 0},
+                                                 {"4294967296", false, 0},
+                                                 {"9600.5", false, 0},
+                                                 {"0x2580", false, 0},
+                                                 {"1,2", false, 0},
+                                                 {"\"\"", false, 0}}) {
     TestSettings settings;
     WriteFile(settings, displaySection + "BaudRate=" + stored + "\n");
     SettingsRegistry registry;

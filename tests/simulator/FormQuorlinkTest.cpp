@@ -55,8 +55,7 @@ Bytes WaitForFrame(PtyPair& pty, std::size_t n, const std::function<bool(const B
 bool WaitReceiving(TQUORLINK& link, const std::function<bool()>& cond) {
   return WaitUntil([&] {
     int status = 0;
-    while (link.Receive(status)) {
-    }
+    while (link.Receive(status)) {}
     return cond();
   });
 }
@@ -159,9 +158,12 @@ void TestFormQuorlink::sourceModeSendsTheControls() {
 void TestFormQuorlink::displayModeShowsFramesAndErrors() {
   LinkOnPty lp(0);
   auto f = MakeForm(&lp.Link, 0);
-  const auto error = [&] { return f->StaticText_QuorlinkError->isVisibleTo(f.get()) ? f->StaticText_QuorlinkError->text() : QString(); };
+  const auto error = [&] {
+    return f->StaticText_QuorlinkError->isVisibleTo(f.get()) ? f->StaticText_QuorlinkError->text() : QString();
+  };
   const auto live = [&] {
-    return error().isEmpty() && f->StaticText_BusStatus->isVisibleTo(f.get()) && f->ProgressBar_DataIn->isVisibleTo(f.get());
+    return error().isEmpty() && f->StaticText_BusStatus->isVisibleTo(f.get()) &&
+           f->ProgressBar_DataIn->isVisibleTo(f.get());
   };
   // Before any frame: the link's record as construction left it.
   QVERIFY(WaitReceiving(lp.Link, [&] { return f->Edit_RPM->text() == QLatin1String("00") && live(); }));
@@ -207,7 +209,8 @@ void TestFormQuorlink::displayModeShowsFramesAndErrors() {
   longer[24] = 10;
   longer[25] = 171;
   lp.Send(Frame(longer));
-  QVERIFY(WaitReceiving(lp.Link, [&] { return live() && f->AdvStringGrid_Additional->Cells(6, 1) == ByteText(longer[29]); }));
+  QVERIFY(WaitReceiving(lp.Link,
+                        [&] { return live() && f->AdvStringGrid_Additional->Cells(6, 1) == ByteText(longer[29]); }));
   QCOMPARE(f->AdvStringGrid_Additional->Cells(1, 1), QStringLiteral("0A"));
   QCOMPARE(f->AdvStringGrid_Additional->Cells(2, 1), QStringLiteral("AB"));
   QCOMPARE(f->AdvStringGrid_Additional->Cells(7, 1), QString());
@@ -311,10 +314,14 @@ void TestFormQuorlink::layoutFitsTheFont() {
   const QRect page(QPoint(0, 0), f->PageControl1->currentWidget()->size());
   for (QLabel* label : f->findChildren<QLabel*>()) {
     QStringList texts = label->text().split(QLatin1Char('\n'));
-    if (label == f->StaticText_QuorlinkError) texts << "Quorlink Error CRC" << "Quorlink Error Start" << "Quorlink Error Length";
+    if (label == f->StaticText_QuorlinkError)
+      texts << "Quorlink Error CRC"
+            << "Quorlink Error Start"
+            << "Quorlink Error Length";
     for (const QString& line : texts)
       QVERIFY2(label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width(), qPrintable(line));
-    QVERIFY2(label->fontMetrics().height() * (label->text().count('\n') + 1) <= label->height(), qPrintable(label->text()));
+    QVERIFY2(label->fontMetrics().height() * (label->text().count('\n') + 1) <= label->height(),
+             qPrintable(label->text()));
   }
   for (int led = 0; led < LedCount; ++led) QVERIFY(f->Led(led)->rect().contains(f->Led(led)->TextRect()));
   // The right-to-left LED lines up with the others.
@@ -322,7 +329,8 @@ void TestFormQuorlink::layoutFitsTheFont() {
   QVERIFY(f->Button_Close->width() >= f->Button_Close->minimumSizeHint().width());
   QVERIFY(f->AdvSpinEdit_NumberBytes->width() >= f->AdvSpinEdit_NumberBytes->minimumSizeHint().width());
   QVERIFY(f->PageControl1->tabBar()->sizeHint().width() <= f->PageControl1->width());
-  for (QWidget* tab : {f->TabSheet_Engine, f->TabSheet_TruckControl, f->TabSheet_Truck, f->TabSheet_Motor, f->TabSheet1})
+  for (QWidget* tab :
+       {f->TabSheet_Engine, f->TabSheet_TruckControl, f->TabSheet_Truck, f->TabSheet_Motor, f->TabSheet1})
     for (QWidget* child : tab->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
       QVERIFY2(page.contains(child->geometry()), qPrintable(tab->objectName()));
   f->SetNumberBytes(100);  // the tallest grid still fits its tab

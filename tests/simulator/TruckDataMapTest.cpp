@@ -57,12 +57,25 @@ TEST(TruckDataMap, ByteAndCellTexts) {
   EXPECT_EQ(ByteText(10), "0A");
   EXPECT_EQ(ByteText(173), "AD");
   EXPECT_EQ(ByteText(255), "FF");
-  const std::pair<const char*, int> cells[] = {
-      {"1A", 0x1A}, {"1a", 0x1A}, {"7", 0x07}, {"123", 0x23}, {"1FF", 0xFF}, {"-1", 0xFF}, {"0x2a", 0x2A},
-      {"0X2A", 0x2A}, {"", 0}, {"GHI", 0}, {"  +1a zz", 0x1A}, {"\t-0x01", 0xFF}, {"0x", 0}, {"0xg", 0},
-      {"- 1", 0}, {"1 2", 0x01},
-      // More than eight digits wrap at 32 bits: still the last two digits.
-      {"123456789", 0x89}, {"-123456789", 0x77}};
+  const std::pair<const char*, int> cells[] = {{"1A", 0x1A},
+                                               {"1a", 0x1A},
+                                               {"7", 0x07},
+                                               {"123", 0x23},
+                                               {"1FF", 0xFF},
+                                               {"-1", 0xFF},
+                                               {"0x2a", 0x2A},
+                                               {"0X2A", 0x2A},
+                                               {"", 0},
+                                               {"GHI", 0},
+                                               {"  +1a zz", 0x1A},
+                                               {"\t-0x01", 0xFF},
+                                               {"0x", 0},
+                                               {"0xg", 0},
+                                               {"- 1", 0},
+                                               {"1 2", 0x01},
+                                               // More than eight digits wrap at 32 bits: still the last two digits.
+                                               {"123456789", 0x89},
+                                               {"-123456789", 0x77}};
   for (const auto& [text, byte] : cells) EXPECT_EQ(CellTextToByte(QString::fromLatin1(text)), byte) << text;
   EXPECT_EQ(CellTextToByte(QStringLiteral("\uFF11")), 0);  // a full-width digit is no hex digit
 }
@@ -92,7 +105,8 @@ TEST(TruckDataMap, StatusBytesAndTheirLeds) {
   Unpack(record, c);
   for (int led : LedsOf(22)) {
     const QString caption = QString::fromLatin1(StatusFlags[led].Caption);
-    EXPECT_EQ(c.Led[led], caption == "Gear Select Forward" || caption == "Inverter A Avail") << StatusFlags[led].Caption;
+    EXPECT_EQ(c.Led[led], caption == "Gear Select Forward" || caption == "Inverter A Avail")
+        << StatusFlags[led].Caption;
   }
   EXPECT_EQ(c.Edit[22], "11");
   // On screen the first column shows bit 4 above bit 5; every flag appears once.

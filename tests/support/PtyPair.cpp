@@ -56,8 +56,10 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::millisec
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     const std::size_t want = std::min(sizeof buffer, count - out.size());
     ssize_t n = read(Master, buffer, want);
-    if (n > 0) out.insert(out.end(), buffer, buffer + n);
-    else if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (n > 0)
+      out.insert(out.end(), buffer, buffer + n);
+    else if (n < 0 && errno != EAGAIN && errno != EINTR)
+      break;
   }
   return out;
 }

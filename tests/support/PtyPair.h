@@ -9,7 +9,7 @@
 
 class PtyPair {
 public:
-  PtyPair();   // raw mode on both ends; throws std::runtime_error on failure
+  PtyPair();  // raw mode on both ends; throws std::runtime_error on failure
   ~PtyPair();
   PtyPair(const PtyPair&) = delete;
   PtyPair& operator=(const PtyPair&) = delete;

@@ -14,9 +14,7 @@ TestSettings::~TestSettings() {
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Dir.path() + "/gone");
 }
 
-QString TestSettings::FilePath() const {
-  return Dir.path() + "/Parvelco/Quorlink Simulator.ini";
-}
+QString TestSettings::FilePath() const { return Dir.path() + "/Parvelco/Quorlink Simulator.ini"; }
 
 bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;

@@ -45,14 +45,12 @@ QImage FourStateThumb() {
     case 3:  // hovered: a touch of blue
       if (c == face) return qRgb(176, 200, 232);
       return c;
-    default:
-      return c;
+    default: return c;
     }
   };
   for (int cell = 0; cell < 4; ++cell)
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        cells.setPixel(cell * w + x, y, recolour(knob.pixel(x, y), cell));
+      for (int x = 0; x < w; ++x) cells.setPixel(cell * w + x, y, recolour(knob.pixel(x, y), cell));
   // The transparent colour stays black in every cell's bottom-left pixel.
   cells.setPixel(0, h - 1, qRgb(0, 0, 0));
   return cells;
@@ -66,49 +64,82 @@ public:
     outer->setSpacing(10);
     Thumbs.Add(FourStateThumb());
 
-    Section(outer, QStringLiteral("Vertical sliders, 36 x 171, range 0 to 255"), {
-        Cell(VSlider(64), QStringLiteral("64")),
-        Cell(VSlider(192, [](TVrSlider* s) { s->setEnabled(false); }), QStringLiteral("192\ndisabled")),
-        Cell(VSlider(64, [](TVrSlider* s) { s->SetStyle(ssTopRight); }), QStringLiteral("64\ntop-right")),
-        Cell(FocusedSlider = VSlider(128, [](TVrSlider* s) { s->SetTabStop(true); }), QStringLiteral("128\nfocused")),
-        Cell(HoveredSlider = VSlider(100, [this](TVrSlider* s) { UseFourStates(s); }), QStringLiteral("hovered\n4 cells")),
-        Cell(DraggedSlider = VSlider(160, [this](TVrSlider* s) { UseFourStates(s); }), QStringLiteral("dragged\n4 cells")),
-        Cell(VSlider(220, [this](TVrSlider* s) { UseFourStates(s); s->setEnabled(false); }), QStringLiteral("disabled\n4 cells")),
-        Cell(VSlider(128, [](TVrSlider* s) { s->SetSolidFill(false); }), QStringLiteral("128\ndithered")),
-        Cell(VSlider(128, [](TVrSlider* s) { s->SetOptions(soHandPoint); }), QStringLiteral("128, thumb\nnot opaque")),
-        Cell(VSlider(90, [](TVrSlider* s) {
-               TVrPalette p;
-               p.SetLow(clMaroon);
-               p.SetHigh(clYellow);
-               s->SetPalette(p);
-               s->SetTickWidth(2);
-               s->SetSpacing(2);
-             }), QStringLiteral("90, ticks 2+2\nmaroon/yellow")),
-        Cell(VSlider(0), QStringLiteral("0")),
-        Cell(VSlider(255), QStringLiteral("255")),
-    });
+    Section(outer, QStringLiteral("Vertical sliders, 36 x 171, range 0 to 255"),
+            {
+                Cell(VSlider(64), QStringLiteral("64")),
+                Cell(VSlider(192, [](TVrSlider* s) { s->setEnabled(false); }), QStringLiteral("192\ndisabled")),
+                Cell(VSlider(64, [](TVrSlider* s) { s->SetStyle(ssTopRight); }), QStringLiteral("64\ntop-right")),
+                Cell(FocusedSlider = VSlider(128, [](TVrSlider* s) { s->SetTabStop(true); }),
+                     QStringLiteral("128\nfocused")),
+                Cell(HoveredSlider = VSlider(100, [this](TVrSlider* s) { UseFourStates(s); }),
+                     QStringLiteral("hovered\n4 cells")),
+                Cell(DraggedSlider = VSlider(160, [this](TVrSlider* s) { UseFourStates(s); }),
+                     QStringLiteral("dragged\n4 cells")),
+                Cell(VSlider(220,
+                             [this](TVrSlider* s) {
+                               UseFourStates(s);
+                               s->setEnabled(false);
+                             }),
+                     QStringLiteral("disabled\n4 cells")),
+                Cell(VSlider(128, [](TVrSlider* s) { s->SetSolidFill(false); }), QStringLiteral("128\ndithered")),
+                Cell(VSlider(128, [](TVrSlider* s) { s->SetOptions(soHandPoint); }),
+                     QStringLiteral("128, thumb\nnot opaque")),
+                Cell(VSlider(90,
+                             [](TVrSlider* s) {
+                               TVrPalette p;
+                               p.SetLow(clMaroon);
+                               p.SetHigh(clYellow);
+                               s->SetPalette(p);
+                               s->SetTickWidth(2);
+                               s->SetSpacing(2);
+                             }),
+                     QStringLiteral("90, ticks 2+2\nmaroon/yellow")),
+                Cell(VSlider(0), QStringLiteral("0")),
+                Cell(VSlider(255), QStringLiteral("255")),
+            });
 
-    Section(outer, QStringLiteral("Horizontal sliders, 171 x 36"), {
-        Cell(HSlider(100), QStringLiteral("100")),
-        Cell(HSlider(100, [](TVrSlider* s) { s->SetStyle(ssTopRight); }), QStringLiteral("100, top-right (minimum at the right)")),
-        Cell(HSlider(200, [](TVrSlider* s) { s->setEnabled(false); }), QStringLiteral("200, disabled")),
-        Cell(HSlider(60, [](TVrSlider* s) { s->SetSolidFill(false); }), QStringLiteral("60, dithered")),
-    }, 2);
+    Section(outer, QStringLiteral("Horizontal sliders, 171 x 36"),
+            {
+                Cell(HSlider(100), QStringLiteral("100")),
+                Cell(HSlider(100, [](TVrSlider* s) { s->SetStyle(ssTopRight); }),
+                     QStringLiteral("100, top-right (minimum at the right)")),
+                Cell(HSlider(200, [](TVrSlider* s) { s->setEnabled(false); }), QStringLiteral("200, disabled")),
+                Cell(HSlider(60, [](TVrSlider* s) { s->SetSolidFill(false); }), QStringLiteral("60, dithered")),
+            },
+            2);
 
-    Section(outer, QStringLiteral("LED check controls, 20 x 13"), {
-        Cell(Led(QStringLiteral("Off"), false), QString()),
-        Cell(Led(QStringLiteral("On"), true), QString()),
-        Cell(Led(QStringLiteral("Disabled off"), false, [](TVrCheckLed* l) { l->setEnabled(false); }), QString()),
-        Cell(Led(QStringLiteral("Disabled on"), true, [](TVrCheckLed* l) { l->setEnabled(false); }), QString()),
-        Cell(HoveredLed = Led(QStringLiteral("Hovered off"), false), QString()),
-        Cell(HoveredOnLed = Led(QStringLiteral("Hovered on"), true), QString()),
-        Cell(FocusedLed = Led(QStringLiteral("&Focused"), true, [](TVrCheckLed* l) { l->SetTabStop(true); }), QString()),
-        Cell(Led(QStringLiteral("Right to left"), true, [](TVrCheckLed* l) { l->setLayoutDirection(Qt::RightToLeft); }), QString()),
-        Cell(Led(QStringLiteral("Radio one"), true, [](TVrCheckLed* l) { l->SetCheckStyle(csRadioButton); }), QString()),
-        Cell(Led(QStringLiteral("Image right"), false, [](TVrCheckLed* l) { l->SetLayout(ImageRight); }), QString()),
-        Cell(Led(QStringLiteral("Image top"), true, [](TVrCheckLed* l) { l->SetLayout(ImageTop); l->setFixedSize(125, 40); }), QString()),
-        Cell(Led(QStringLiteral("Image bottom"), false, [](TVrCheckLed* l) { l->SetLayout(ImageBottom); l->setFixedSize(125, 40); }), QString()),
-    }, 4);
+    Section(
+        outer, QStringLiteral("LED check controls, 20 x 13"),
+        {
+            Cell(Led(QStringLiteral("Off"), false), QString()),
+            Cell(Led(QStringLiteral("On"), true), QString()),
+            Cell(Led(QStringLiteral("Disabled off"), false, [](TVrCheckLed* l) { l->setEnabled(false); }), QString()),
+            Cell(Led(QStringLiteral("Disabled on"), true, [](TVrCheckLed* l) { l->setEnabled(false); }), QString()),
+            Cell(HoveredLed = Led(QStringLiteral("Hovered off"), false), QString()),
+            Cell(HoveredOnLed = Led(QStringLiteral("Hovered on"), true), QString()),
+            Cell(FocusedLed = Led(QStringLiteral("&Focused"), true, [](TVrCheckLed* l) { l->SetTabStop(true); }),
+                 QString()),
+            Cell(Led(QStringLiteral("Right to left"), true,
+                     [](TVrCheckLed* l) { l->setLayoutDirection(Qt::RightToLeft); }),
+                 QString()),
+            Cell(Led(QStringLiteral("Radio one"), true, [](TVrCheckLed* l) { l->SetCheckStyle(csRadioButton); }),
+                 QString()),
+            Cell(Led(QStringLiteral("Image right"), false, [](TVrCheckLed* l) { l->SetLayout(ImageRight); }),
+                 QString()),
+            Cell(Led(QStringLiteral("Image top"), true,
+                     [](TVrCheckLed* l) {
+                       l->SetLayout(ImageTop);
+                       l->setFixedSize(125, 40);
+                     }),
+                 QString()),
+            Cell(Led(QStringLiteral("Image bottom"), false,
+                     [](TVrCheckLed* l) {
+                       l->SetLayout(ImageBottom);
+                       l->setFixedSize(125, 40);
+                     }),
+                 QString()),
+        },
+        4);
     outer->addStretch(1);
   }
 
@@ -116,7 +147,8 @@ public:
   void ForceStates() {
     Hover(HoveredSlider, HoveredSlider->ThumbRect().center());
     const QPoint grab = DraggedSlider->ThumbRect().center();
-    QMouseEvent press(QEvent::MouseButtonPress, grab, DraggedSlider->mapToGlobal(grab), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, grab, DraggedSlider->mapToGlobal(grab), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(DraggedSlider, &press);
     Hover(HoveredLed, HoveredLed->GlyphRect().center());
     Hover(HoveredOnLed, HoveredOnLed->GlyphRect().center());
@@ -168,8 +200,7 @@ private:
     auto* s = new TVrSlider(this);
     s->SetMaxValue(255);
     s->SetPosition(position);
-    if (setUp)
-      setUp(s);
+    if (setUp) setUp(s);
     s->setFixedSize(s->size());
     return s;
   }
@@ -179,8 +210,7 @@ private:
     s->SetOrientation(voHorizontal);
     s->SetMaxValue(255);
     s->SetPosition(position);
-    if (setUp)
-      setUp(s);
+    if (setUp) setUp(s);
     s->setFixedSize(s->size());
     return s;
   }
@@ -190,8 +220,7 @@ private:
     l->SetCaption(caption);
     l->SetChecked(checked);
     l->setFixedSize(125, 25);
-    if (setUp)
-      setUp(l);
+    if (setUp) setUp(l);
     return l;
   }
 
@@ -222,8 +251,7 @@ bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
   QElapsedTimer timer;
   timer.start();
   while (!cond()) {
-    if (timer.elapsed() > deadlineMs)
-      return false;
+    if (timer.elapsed() > deadlineMs) return false;
     QApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return true;
@@ -234,17 +262,20 @@ bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
 int main(int argc, char** argv) {
   // The pixel ratio must be chosen before the application starts.
   for (int i = 1; i + 1 < argc; ++i)
-    if (QByteArray(argv[i]) == "--dpr")
-      qputenv("QT_SCALE_FACTOR", argv[i + 1]);
+    if (QByteArray(argv[i]) == "--dpr") qputenv("QT_SCALE_FACTOR", argv[i + 1]);
 
   QApplication app(argc, argv);
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Shows the gauge controls in every state."));
   parser.addHelpOption();
-  const QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."), QStringLiteral("FILE"));
-  const QCommandLineOption dpr(QStringLiteral("dpr"), QStringLiteral("Device pixel ratio (sets QT_SCALE_FACTOR)."), QStringLiteral("N"));
-  const QCommandLineOption ready(QStringLiteral("ready-file"), QStringLiteral("Create FILE once the window is on screen."), QStringLiteral("FILE"));
-  const QCommandLineOption quitAfter(QStringLiteral("quit-after"), QStringLiteral("Quit after MS milliseconds."), QStringLiteral("MS"));
+  const QCommandLineOption screenshot(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
+                                      QStringLiteral("FILE"));
+  const QCommandLineOption dpr(QStringLiteral("dpr"), QStringLiteral("Device pixel ratio (sets QT_SCALE_FACTOR)."),
+                               QStringLiteral("N"));
+  const QCommandLineOption ready(QStringLiteral("ready-file"),
+                                 QStringLiteral("Create FILE once the window is on screen."), QStringLiteral("FILE"));
+  const QCommandLineOption quitAfter(QStringLiteral("quit-after"), QStringLiteral("Quit after MS milliseconds."),
+                                     QStringLiteral("MS"));
   parser.addOptions({screenshot, dpr, ready, quitAfter});
   parser.process(app);
 
@@ -268,10 +299,8 @@ int main(int argc, char** argv) {
   }
   if (parser.isSet(ready)) {
     QFile marker(parser.value(ready));
-    if (!marker.open(QIODevice::WriteOnly))
-      qWarning("Cannot create %s", qPrintable(marker.fileName()));
+    if (!marker.open(QIODevice::WriteOnly)) qWarning("Cannot create %s", qPrintable(marker.fileName()));
   }
-  if (parser.isSet(quitAfter))
-    QTimer::singleShot(parser.value(quitAfter).toInt(), &app, &QApplication::quit);
+  if (parser.isSet(quitAfter)) QTimer::singleShot(parser.value(quitAfter).toInt(), &app, &QApplication::quit);
   return app.exec();
 }

@@ -76,22 +76,33 @@ Options Parse(int argc, char** argv) {
       if (i + 1 >= argc) Usage(("missing value after " + a).c_str());
       return QString::fromLocal8Bit(argv[++i]);
     };
-    if (a == "--settings") o.Settings = value();
+    if (a == "--settings")
+      o.Settings = value();
     else if (a == "--mode") {
       const QString m = value();
       if (m != QLatin1String("display") && m != QLatin1String("source")) Usage("--mode wants display or source");
       o.Mode = m == QLatin1String("source") ? 1 : 0;
       haveMode = true;
-    } else if (a == "--port") o.Port = value();
-    else if (a == "--baud") o.Baud = value().toInt();
-    else if (a == "--length") o.Length = value().toInt();
-    else if (a == "--keep-settings") o.KeepSettings = true;
-    else if (a == "--open") o.Open = true;
-    else if (a == "--simulator") o.Simulator = true;
-    else if (a == "--capture") o.Capture = value();
-    else if (a == "--block-ms") o.BlockMs = value().toInt();
-    else if (a == "--block-every-ms") o.BlockEveryMs = value().toInt();
-    else Usage(("unknown option " + a).c_str());
+    } else if (a == "--port")
+      o.Port = value();
+    else if (a == "--baud")
+      o.Baud = value().toInt();
+    else if (a == "--length")
+      o.Length = value().toInt();
+    else if (a == "--keep-settings")
+      o.KeepSettings = true;
+    else if (a == "--open")
+      o.Open = true;
+    else if (a == "--simulator")
+      o.Simulator = true;
+    else if (a == "--capture")
+      o.Capture = value();
+    else if (a == "--block-ms")
+      o.BlockMs = value().toInt();
+    else if (a == "--block-every-ms")
+      o.BlockEveryMs = value().toInt();
+    else
+      Usage(("unknown option " + a).c_str());
   }
   // Never the operator's own settings: the caller names a folder for them.
   if (o.Settings.isEmpty()) Usage("--settings DIR is required");
@@ -104,10 +115,14 @@ QByteArray Json(const QString& text) {
   QByteArray out = "\"";
   for (const QChar c : text) {
     const char16_t u = c.unicode();
-    if (u == '"' || u == '\\') out += '\\', out += static_cast<char>(u);
-    else if (u == '\n') out += "\\n";
-    else if (u < 0x20) out += QByteArray("\\u00") + QByteArray::number(u, 16).rightJustified(2, '0');
-    else out += QString(c).toUtf8();
+    if (u == '"' || u == '\\')
+      out += '\\', out += static_cast<char>(u);
+    else if (u == '\n')
+      out += "\\n";
+    else if (u < 0x20)
+      out += QByteArray("\\u00") + QByteArray::number(u, 16).rightJustified(2, '0');
+    else
+      out += QString(c).toUtf8();
   }
   return out + "\"";
 }
@@ -179,9 +194,9 @@ private:
   bool Busy = false;     // a command is being run
   bool Started = false;  // the start-up steps have been queued
   long long Blocks = 0;
-  QString CaptureFile;   // the file name the capture window's file dialog gets
+  QString CaptureFile;  // the file name the capture window's file dialog gets
   bool StartPressed = false;
-  QString Waiting;       // a command whose reply comes from Look
+  QString Waiting;  // a command whose reply comes from Look
   QString LastMessage;
 
   TMainForm* Main() const { return MainForm; }
@@ -198,17 +213,17 @@ private:
     return QStringLiteral(
                "\"window\":true,\"mode\":%1,\"isopen\":%2,\"good\":%3,\"sent\":%4,\"rxstatus\":%5,"
                "\"length\":%6,\"passes\":%7,\"logopen\":%8,\"blocks\":%9,\"simulator\":%10")
-               .arg(m->GetMode())
-               .arg(link->IsOpen.load() ? "true" : "false")
-               .arg(link->GoodFrameCount.load())
-               .arg(link->SentFrameCount.load())
-               .arg(link->RxStatus.load())
-               .arg(link->DataLength.load())
-               .arg(thread ? static_cast<qulonglong>(thread->PassCount()) : 0)
-               .arg(m->LogOpen() ? "true" : "false")
-               .arg(Blocks)
-               .arg(m->GetSimulatorForm() && m->GetSimulatorForm()->isVisible() ? "true" : "false")
-               .toUtf8();
+        .arg(m->GetMode())
+        .arg(link->IsOpen.load() ? "true" : "false")
+        .arg(link->GoodFrameCount.load())
+        .arg(link->SentFrameCount.load())
+        .arg(link->RxStatus.load())
+        .arg(link->DataLength.load())
+        .arg(thread ? static_cast<qulonglong>(thread->PassCount()) : 0)
+        .arg(m->LogOpen() ? "true" : "false")
+        .arg(Blocks)
+        .arg(m->GetSimulatorForm() && m->GetSimulatorForm()->isVisible() ? "true" : "false")
+        .toUtf8();
   }
 
   void ReadInput() {
@@ -292,9 +307,12 @@ private:
       Blocker.stop();
       // Every modal window first (the capture window closes its file on the way out).
       while (QWidget* modal = QApplication::activeModalWidget()) {
-        if (auto* capture = qobject_cast<TForm_QuorlinkCapture*>(modal)) capture->Button_Done->click();
-        else if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-        else break;
+        if (auto* capture = qobject_cast<TForm_QuorlinkCapture*>(modal))
+          capture->Button_Done->click();
+        else if (auto* dialog = qobject_cast<QDialog*>(modal))
+          dialog->reject();
+        else
+          break;
         QApplication::processEvents();
       }
       Reply(command, Stats());
@@ -388,8 +406,8 @@ private:
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
       // Nothing else is expected (the port dialog only comes without stored
       // settings): say so and cancel it.
-      Emit("{\"event\":\"dialog\",\"name\":" + Json(dialog->objectName()) + ",\"title\":" +
-           Json(dialog->windowTitle()) + "}");
+      Emit("{\"event\":\"dialog\",\"name\":" + Json(dialog->objectName()) +
+           ",\"title\":" + Json(dialog->windowTitle()) + "}");
       dialog->reject();
     }
   }
@@ -404,9 +422,8 @@ private:
     TMainForm* m = Main();
     if (!m || !m->isVisible()) return;
     Started = true;
-    connect(m, &TMainForm::CaptureStopped, this, [](const QString& reason) {
-      Emit("{\"event\":\"capture-stopped\",\"reason\":" + Json(reason) + "}");
-    });
+    connect(m, &TMainForm::CaptureStopped, this,
+            [](const QString& reason) { Emit("{\"event\":\"capture-stopped\",\"reason\":" + Json(reason) + "}"); });
     if (O.Open) Queue.push_front(QStringLiteral("open"));
     if (O.Simulator) Queue.push_back(QStringLiteral("simulator"));
     if (!O.Capture.isEmpty()) Queue.push_back(QStringLiteral("startlog ") + O.Capture);

@@ -14,13 +14,13 @@
 #include "simulator/FormQuorlink.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QEventLoop>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -78,7 +78,8 @@ void MainWindows(int mode, const QString& modeName) {
   for (int i = 0; i < pages; ++i) {
     if (tabs) tabs->setCurrentIndex(i);
     QString page = tabs ? tabs->tabText(i).toLower().replace(QLatin1Char(' '), QLatin1Char('-')) : QString();
-    Save(&simulator, QStringLiteral("simulator-") + modeName + (page.isEmpty() ? QString() : QStringLiteral("-") + page));
+    Save(&simulator,
+         QStringLiteral("simulator-") + modeName + (page.isEmpty() ? QString() : QStringLiteral("-") + page));
   }
   simulator.hide();
 
@@ -129,9 +130,9 @@ int main(int argc, char** argv) {
     Save(&help, QStringLiteral("help"));
   }
   {
-    std::unique_ptr<QMessageBox> box(
-        Messages::Create(nullptr, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"),
-                         QStringLiteral("COM1 (/dev/ttyS0): in use by another program.")));
+    std::unique_ptr<QMessageBox> box(Messages::Create(nullptr, QStringLiteral("Error"),
+                                                      QStringLiteral("Cannot Open Comport"),
+                                                      QStringLiteral("COM1 (/dev/ttyS0): in use by another program.")));
     Save(box.get(), QStringLiteral("message-cannot-open"));
   }
   return Failures == 0 ? 0 : 1;
