@@ -5,8 +5,8 @@
 // offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "link/Quorlink.h"
-#include "simulator/FormQuorlink.h"
-#include "simulator/StringGrid.h"
+#include "simulator/window/FormQuorlink.h"
+#include "simulator/window/StringGrid.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -1,7 +1,7 @@
 #include "app/AboutBox.h"
 
-#include "app/FormLayout.h"
-#include "app/Glyphs.h"
+#include "widgets/FormLayout.h"
+#include "widgets/Glyphs.h"
 
 #include <QFrame>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "app/Application.h"
 
-#include "app/Messages.h"
+#include "widgets/Messages.h"
 
 void ShowError(const char* what) { Messages::ShowException(what ? QString::fromLocal8Bit(what) : QString()); }
 

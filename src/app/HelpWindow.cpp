@@ -1,6 +1,6 @@
 #include "app/HelpWindow.h"
 
-#include "app/FormLayout.h"
+#include "widgets/FormLayout.h"
 
 #include <QFile>
 #include <QHBoxLayout>

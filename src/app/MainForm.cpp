@@ -2,15 +2,15 @@
 
 #include "app/AboutBox.h"
 #include "app/Application.h"
-#include "app/FormLayout.h"
-#include "app/Glyphs.h"
 #include "app/HelpWindow.h"
-#include "app/Messages.h"
-#include "capture/QuorlinkCapture.h"
 #include "link/QtHandOff.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
-#include "simulator/FormQuorlink.h"
+#include "serial/dialog/ComportConfiguration.h"
+#include "simulator/window/FormQuorlink.h"
+#include "widgets/FormLayout.h"
+#include "widgets/Glyphs.h"
+#include "widgets/Messages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -63,7 +63,6 @@ void TMainForm::Command(Sender* sender, Signal signal, void (TMainForm::*handler
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
-  if (!MainForm) MainForm = this;
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
   setWindowIcon(QIcon(Glyphs::Logo(32)));
@@ -203,7 +202,6 @@ TMainForm::~TMainForm() {
   LogFile.CloseLog();
   delete Link;
   Link = nullptr;
-  if (MainForm == this) MainForm = nullptr;
 }
 
 int TMainForm::SetMode(int mode) {
@@ -276,7 +274,7 @@ void TMainForm::Button_OpenClick() {
   Link->LoadConfiguration(base);
   if (!Link->SettingsLoaded) {
     // First use in this mode: the operator chooses the port before anything opens.
-    Link->ShowSettingsDialog(this);
+    ShowSettingsDialog(*Link, this);
     Link->SaveConfiguration(SettingsBasePath(Mode));
   } else if (!Link->Open()) {
     Messages::Show(this, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"), Detail());
@@ -289,7 +287,7 @@ void TMainForm::Button_OpenClick() {
 void TMainForm::Button_ComConfigurationClick() {
   if (!Link) return;
   Link->LoadConfiguration(SettingsBasePath(Mode));
-  if (Link->ShowSettingsDialog(this) == 1) Link->SaveConfiguration(SettingsBasePath(Mode));
+  if (ShowSettingsDialog(*Link, this) == 1) Link->SaveConfiguration(SettingsBasePath(Mode));
   if (Link->IsOpen) {
     ApplyOpenPattern();
     if (!LinkThread) StartLinkThread();
@@ -337,11 +335,13 @@ void TMainForm::Button_OpenTruckSimulatorClick() {
   SimulatorForm->activateWindow();
 }
 
-void TMainForm::SavetoLogfile1Click() {
-  auto* capture = new TForm_QuorlinkCapture(this);
+void TMainForm::SavetoLogfile1Click() { CreateCaptureWindow()->exec(); }
+
+std::unique_ptr<TForm_QuorlinkCapture> TMainForm::CreateCaptureWindow() {
+  auto capture = std::make_unique<TForm_QuorlinkCapture>(*this, this);
   capture->Link = Link;
-  capture->exec();
-  delete capture;
+  connect(this, &TMainForm::CaptureStopped, capture.get(), &TForm_QuorlinkCapture::CaptureStopped);
+  return capture;
 }
 
 // Capture file -----------------------------------------------------------------

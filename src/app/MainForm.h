@@ -5,10 +5,12 @@
 // mode chosen at start-up, and opens the simulator and capture windows.
 
 #include "capture/CaptureWriter.h"
+#include "capture/window/QuorlinkCapture.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <memory>
 
 class QAction;
 class QFileDialog;
@@ -23,7 +25,7 @@ class TQtHandOff;
 class TThread_Quorlink;
 class THelpWindow;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public TCaptureLog {
   Q_OBJECT
 public:
   explicit TMainForm(QWidget* parent = nullptr);
@@ -34,11 +36,14 @@ public:
 
   // Capture file (display mode). StartLog returns false when the file cannot be
   // opened or its header not written; LogError then says why.
-  bool StartLog(const QString& fileName);
-  void CloseLog();
+  bool StartLog(const QString& fileName) override;
+  void CloseLog() override;
   void LogFrame(int status);
   bool LogOpen() const;
-  QString LogError() const;
+  QString LogError() const override;
+  // A capture window on this window's capture file and link, told when the
+  // capture stops by itself; Log > Save to Logfile shows one modally.
+  std::unique_ptr<TForm_QuorlinkCapture> CreateCaptureWindow();
 
   // Read-only views for the windows this one launches and for tests.
   TQUORLINK* GetLink() const { return Link; }
@@ -142,5 +147,5 @@ private:
   THelpWindow* HelpWindow = nullptr;
 };
 
-// The application's main window; set while one exists.
+// The program's main window while RunProgram runs it; null otherwise.
 extern TMainForm* MainForm;

@@ -1,6 +1,6 @@
 #include "app/ModeSelect.h"
 
-#include "app/FormLayout.h"
+#include "widgets/FormLayout.h"
 
 #include <QGroupBox>
 #include <QPushButton>

@@ -8,8 +8,6 @@
 #include <mutex>
 #include <string>
 
-class QWidget;
-
 class TComPort {
 public:
   TComPort();
@@ -30,10 +28,6 @@ public:
   int WaitForInput(int timeoutMs, int wakeFd);
   int LoadSettings(const char* basePath);
   int SaveSettings(const char* basePath);
-
-  // Runs the port configuration dialog on this port; returns its modal result
-  // (1 Ok, 2 Cancel). Defined with the dialog, in the windows library.
-  int ShowSettingsDialog(QWidget* owner);
 
   // Why the last Open failed, in plain words, naming the device path; empty
   // after a successful Open.

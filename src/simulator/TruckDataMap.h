@@ -81,7 +81,7 @@ constexpr GridCell CellOfByte(int i) {
   return {1 + (i - FirstAdditionalByte) % GridDataColumns, 1 + (i - FirstAdditionalByte) / GridDataColumns};
 }
 // Grid rows, the fixed row included, that show every additional byte of n data bytes;
-// never fewer than the 5 rows of the original grid.
+// never fewer than the 5 rows the window's design gives the grid.
 constexpr int GridRowsFor(int n) {
   const int extra = n > FirstAdditionalByte ? n - FirstAdditionalByte : 0;
   const int dataRows = (extra + GridDataColumns - 1) / GridDataColumns;

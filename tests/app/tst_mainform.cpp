@@ -9,10 +9,10 @@
 #include "app/MainForm.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
-#include "serial/ComportConfiguration.h"
 #include "serial/DeviceMap.h"
 #include "serial/Registry.h"
-#include "simulator/FormQuorlink.h"
+#include "serial/dialog/ComportConfiguration.h"
+#include "simulator/window/FormQuorlink.h"
 
 #include <QAction>
 #include <QFileDialog>

@@ -18,12 +18,12 @@
 #include "app/MainForm.h"
 #include "app/ModeSelect.h"
 #include "app/Program.h"
-#include "capture/QuorlinkCapture.h"
+#include "capture/window/QuorlinkCapture.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
 #include "serial/DeviceMap.h"
-#include "simulator/FormQuorlink.h"
-#include "simulator/SpinEdit.h"
+#include "simulator/window/FormQuorlink.h"
+#include "simulator/window/SpinEdit.h"
 
 #include <QAbstractButton>
 #include <QDir>

@@ -6,12 +6,12 @@
 #include "app/Application.h"
 #include "app/HelpWindow.h"
 #include "app/MainForm.h"
-#include "app/Messages.h"
 #include "app/ModeSelect.h"
-#include "capture/QuorlinkCapture.h"
+#include "capture/window/QuorlinkCapture.h"
 #include "link/Quorlink.h"
-#include "serial/ComportConfiguration.h"
-#include "simulator/FormQuorlink.h"
+#include "serial/dialog/ComportConfiguration.h"
+#include "simulator/window/FormQuorlink.h"
+#include "widgets/Messages.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -84,9 +84,8 @@ void MainWindows(int mode, const QString& modeName) {
   simulator.hide();
 
   if (mode == 0) {
-    TForm_QuorlinkCapture capture(&main);
-    capture.Link = main.GetLink();
-    Save(&capture, QStringLiteral("capture"));
+    const auto capture = main.CreateCaptureWindow();
+    Save(capture.get(), QStringLiteral("capture"));
   }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // TForm_QuorlinkCapture lets the operator choose a capture file, start and stop
 // the capture, and watch the good frames go by. It writes nothing itself: the
-// main window's StartLog and CloseLog do, and every way out closes the file.
+// capture file's owner does, through TCaptureLog, and every way out closes the
+// file.
 
 #include <QDialog>
+#include <QString>
 
 class QFileDialog;
 class QProgressBar;
@@ -11,14 +13,31 @@ class QPushButton;
 class QTimer;
 class TQUORLINK;
 
+// What the capture window needs of the owner of the capture file.
+class TCaptureLog {
+public:
+  // False when the file cannot be opened or its header not written; LogError
+  // then says why, and no capture is running.
+  virtual bool StartLog(const QString& fileName) = 0;
+  virtual void CloseLog() = 0;
+  virtual QString LogError() const = 0;
+
+protected:
+  ~TCaptureLog() = default;
+};
+
 class TForm_QuorlinkCapture : public QDialog {
   Q_OBJECT
 public:
-  explicit TForm_QuorlinkCapture(QWidget* parent = nullptr);
+  // log must outlive the window.
+  explicit TForm_QuorlinkCapture(TCaptureLog& log, QWidget* parent = nullptr);
 
   TQUORLINK* Link = nullptr;  // not owned; set before the window is shown
 
   bool Capturing() const;
+  // The owner's word that the capture stopped by itself (a line could not be
+  // written, the file is closed): the window is ready for a new one.
+  void CaptureStopped();
 
   void Button_StartClick();
   void Button_StopClick();
@@ -39,4 +58,6 @@ public slots:
 private:
   void EnterReady();
   void EnterCapturing();
+
+  TCaptureLog& Log;
 };

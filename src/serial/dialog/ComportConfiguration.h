@@ -16,6 +16,10 @@ class QRadioButton;
 class QToolButton;
 class TComPort;
 
+// Runs the port configuration dialog on port, owned by owner, and returns its
+// modal result: 1 Ok, 2 Cancel. The caller saves the settings on 1.
+int ShowSettingsDialog(TComPort& port, QWidget* owner);
+
 class TForm_ComportConfiguration : public QDialog {
   Q_OBJECT
 public:

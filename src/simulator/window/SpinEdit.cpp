@@ -1,4 +1,4 @@
-#include "simulator/SpinEdit.h"
+#include "simulator/window/SpinEdit.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "simulator/StringGrid.h"
+#include "simulator/window/StringGrid.h"
 
 #include <QHeaderView>
 #include <QScrollBar>

@@ -6,8 +6,8 @@
 #include "PtyPair.h"
 #include "TestSettings.h"
 #include "app/Application.h"
-#include "app/FormLayout.h"
 #include "serial/DeviceMap.h"
+#include "widgets/FormLayout.h"
 
 #include <QApplication>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "app/Glyphs.h"
+#include "widgets/Glyphs.h"
 
-#include "app/FormLayout.h"
+#include "widgets/FormLayout.h"
 
 #include <QGuiApplication>
 #include <QLinearGradient>

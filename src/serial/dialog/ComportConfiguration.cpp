@@ -1,9 +1,9 @@
-#include "serial/ComportConfiguration.h"
+#include "serial/dialog/ComportConfiguration.h"
 
-#include "app/FormLayout.h"
-#include "app/Messages.h"
 #include "serial/ComPort.h"
 #include "serial/DeviceMap.h"
+#include "widgets/FormLayout.h"
+#include "widgets/Messages.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -386,10 +386,10 @@ void TComDeviceChooser::Describe() {
   Label_Description->setText(text);
 }
 
-// The port's own launcher -------------------------------------------------------
+// Launcher ------------------------------------------------------------------------
 
-int TComPort::ShowSettingsDialog(QWidget* owner) {
+int ShowSettingsDialog(TComPort& port, QWidget* owner) {
   TForm_ComportConfiguration dialog(owner);
-  dialog.Port = this;
+  dialog.Port = &port;
   return dialog.exec();
 }

@@ -1,4 +1,4 @@
-#include "simulator/FormQuorlink.h"
+#include "simulator/window/FormQuorlink.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -10,12 +10,12 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "app/FormLayout.h"
 #include "controls/VrCheckLed.h"
 #include "controls/VrSlider.h"
 #include "link/Quorlink.h"
-#include "simulator/SpinEdit.h"
-#include "simulator/StringGrid.h"
+#include "simulator/window/SpinEdit.h"
+#include "simulator/window/StringGrid.h"
+#include "widgets/FormLayout.h"
 
 using FormLayout::R;
 using namespace TruckDataMap;

@@ -6,8 +6,8 @@
 #include "PtyPair.h"
 #include "TestSettings.h"
 #include "serial/ComPort.h"
-#include "serial/ComportConfiguration.h"
 #include "serial/DeviceMap.h"
+#include "serial/dialog/ComportConfiguration.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -91,7 +91,7 @@ private slots:
                          Checked(d->GroupBox3),        Checked(d->GroupBox2),         Checked(d->GroupBox_FlowControl)};
       Click(d->Button_CloseWindow);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 1);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 1);
     Finish(script);
     QCOMPARE(seen, shown);
     QCOMPARE((QList<int>{com.PortNumber, com.BaudRate, com.DataBits, com.StopBits, com.Parity, com.FlowControl}),
@@ -120,7 +120,7 @@ private slots:
       else
         QTest::keyClick(d, Qt::Key_Escape);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 2);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 2);
     Finish(script);
     QCOMPARE(int(com.PortNumber), 1);
     QCOMPARE(int(com.Parity), 0);
@@ -145,7 +145,7 @@ private slots:
       closeEnabled = d->Button_ClosePort->isEnabled();
       Click(d->Button_Cancel);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 2);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 2);
     Finish(script);
     QCOMPARE(success.Caption, QStringLiteral("Success"));
     QCOMPARE(success.Text, QStringLiteral("Port Open Successfully"));
@@ -165,7 +165,7 @@ private slots:
       reopenState = reopenState && d->Button_OpenPort->isEnabled() && !d->Button_ClosePort->isEnabled();
       Click(d->Button_CloseWindow);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 1);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 1);
     Finish(script);
     QVERIFY(reopenState);
     QVERIFY(!com.IsOpen);
@@ -192,7 +192,7 @@ private slots:
       focused = button->hasFocus();
       QTest::keyClick(button, Qt::Key_Return);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), result);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), result);
     Finish(script);
     QVERIFY(focused);
     QVERIFY(!com.IsOpen);
@@ -215,7 +215,7 @@ private slots:
       closeDisabled = !d->Button_ClosePort->isEnabled();
       Click(d->Button_CloseWindow);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 1);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 1);
     Finish(script);
     QCOMPARE(error.Caption, QStringLiteral("Error"));
     QCOMPARE(error.Text, QStringLiteral("Cannot Open Comport"));
@@ -259,7 +259,7 @@ private slots:
       QTest::keyClick(c->Button_Cancel, Qt::Key_Return);
     });
     script.On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) { Click(d->Button_Cancel); });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 2);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 2);
     Finish(script);
     QVERIFY(shownBefore.startsWith(QString::fromStdString(DefaultComDevicePath(3))));
     QVERIFY(shownAfter.startsWith(path));
@@ -277,7 +277,7 @@ private slots:
       Click(d->RadioButton_COM2);
       Click(d->Button_CloseWindow);
     });
-    QCOMPARE(com.ShowSettingsDialog(nullptr), 1);
+    QCOMPARE(ShowSettingsDialog(com, nullptr), 1);
     Finish(again);
     QCOMPARE(ComDevicePath(2), Pty->SlavePath());
     QCOMPARE(com.Open(), 1);

@@ -1,9 +1,8 @@
-#include "capture/QuorlinkCapture.h"
+#include "capture/window/QuorlinkCapture.h"
 
-#include "app/FormLayout.h"
-#include "app/MainForm.h"
-#include "app/Messages.h"
 #include "link/Quorlink.h"
+#include "widgets/FormLayout.h"
+#include "widgets/Messages.h"
 
 #include <QFileDialog>
 #include <QProgressBar>
@@ -12,9 +11,10 @@
 
 using FormLayout::R;
 
-TForm_QuorlinkCapture::TForm_QuorlinkCapture(QWidget* parent)
+TForm_QuorlinkCapture::TForm_QuorlinkCapture(TCaptureLog& log, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      Log(log) {
   setObjectName(QStringLiteral("Form_QuorlinkCapture"));
   setWindowTitle(QStringLiteral("Quorlink Capture"));
   setFixedSize(FormLayout::Size(222, 147));
@@ -58,16 +58,13 @@ TForm_QuorlinkCapture::TForm_QuorlinkCapture(QWidget* parent)
   connect(Button_Stop, &QPushButton::clicked, this, &TForm_QuorlinkCapture::Button_StopClick);
   connect(Button_Done, &QPushButton::clicked, this, &TForm_QuorlinkCapture::Button_DoneClick);
   connect(Timer1, &QTimer::timeout, this, &TForm_QuorlinkCapture::Timer1Timer);
-  if (MainForm) {
-    // A capture that stopped by itself (the file could not be written) leaves
-    // this window ready for a new one.
-    connect(MainForm, &TMainForm::CaptureStopped, this, [this] {
-      if (Capturing()) EnterReady();
-    });
-  }
 }
 
 bool TForm_QuorlinkCapture::Capturing() const { return Button_Stop->isEnabled(); }
+
+void TForm_QuorlinkCapture::CaptureStopped() {
+  if (Capturing()) EnterReady();
+}
 
 void TForm_QuorlinkCapture::EnterReady() {
   Button_Start->setEnabled(true);
@@ -86,10 +83,8 @@ void TForm_QuorlinkCapture::EnterCapturing() {
 void TForm_QuorlinkCapture::Button_StartClick() {
   if (SaveDialog1->exec() != QDialog::Accepted) return;
   const QString fileName = SaveDialog1->selectedFiles().value(0);
-  if (!MainForm) return;
-  if (!MainForm->StartLog(fileName)) {
-    Messages::Show(this, QStringLiteral("Error"), QStringLiteral("The capture could not be started."),
-                   MainForm->LogError());
+  if (!Log.StartLog(fileName)) {
+    Messages::Show(this, QStringLiteral("Error"), QStringLiteral("The capture could not be started."), Log.LogError());
     return;  // stays ready for another try
   }
   EnterCapturing();
@@ -97,11 +92,11 @@ void TForm_QuorlinkCapture::Button_StartClick() {
 
 void TForm_QuorlinkCapture::Button_StopClick() {
   EnterReady();
-  if (MainForm) MainForm->CloseLog();
+  Log.CloseLog();
 }
 
 void TForm_QuorlinkCapture::Button_DoneClick() {
-  if (MainForm) MainForm->CloseLog();
+  Log.CloseLog();
   done(2);
 }
 
@@ -111,7 +106,7 @@ void TForm_QuorlinkCapture::Timer1Timer() {
 
 void TForm_QuorlinkCapture::FormClose() {
   Timer1->stop();
-  if (MainForm) MainForm->CloseLog();
+  Log.CloseLog();
 }
 
 void TForm_QuorlinkCapture::done(int result) {

@@ -6,7 +6,7 @@
 #include "PtyPair.h"
 #include "TestSettings.h"
 #include "app/MainForm.h"
-#include "capture/QuorlinkCapture.h"
+#include "capture/window/QuorlinkCapture.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
 #include "serial/DeviceMap.h"
@@ -96,8 +96,8 @@ private slots:
   void threeGoodFramesAndABadOne() {
     auto main = OpenDisplay();
     QVERIFY(main->GetLink()->IsOpen);
-    TForm_QuorlinkCapture capture(main.get());
-    capture.Link = main->GetLink();
+    const auto window = main->CreateCaptureWindow();
+    TForm_QuorlinkCapture& capture = *window;
     capture.show();
     QVERIFY(capture.Button_Start->isEnabled());
     QVERIFY(!capture.Button_Stop->isEnabled());
@@ -160,8 +160,8 @@ private slots:
   void everyWayOutClosesTheFile() {
     QFETCH(QString, how);
     auto main = OpenDisplay();
-    TForm_QuorlinkCapture capture(main.get());
-    capture.Link = main->GetLink();
+    const auto window = main->CreateCaptureWindow();
+    TForm_QuorlinkCapture& capture = *window;
     capture.show();
     const QString file = Settings->Folder() + "/out.txt";
     Start(capture, file);
@@ -229,8 +229,8 @@ private slots:
     QVERIFY(QFile::link("/dev/full", Settings->Folder() + "/full.txt"));
     const QString name = Settings->Folder() + "/" + target;
     auto main = OpenDisplay();
-    TForm_QuorlinkCapture capture(main.get());
-    capture.Link = main->GetLink();
+    const auto window = main->CreateCaptureWindow();
+    TForm_QuorlinkCapture& capture = *window;
     capture.show();
     SeenMessage replace, error;
     ModalScript script;
@@ -256,8 +256,8 @@ private slots:
   // written stays.
   void diskFullStopsTheCaptureOnce() {
     auto main = OpenDisplay();
-    TForm_QuorlinkCapture capture(main.get());
-    capture.Link = main->GetLink();
+    const auto window = main->CreateCaptureWindow();
+    TForm_QuorlinkCapture& capture = *window;
     capture.show();
     const QString file = Settings->Folder() + "/full.txt";
     Start(capture, file);

@@ -8,9 +8,9 @@
 #include "controls/VrCheckLed.h"
 #include "controls/VrSlider.h"
 #include "link/ThreadQuorlink.h"
-#include "simulator/FormQuorlink.h"
-#include "simulator/SpinEdit.h"
-#include "simulator/StringGrid.h"
+#include "simulator/window/FormQuorlink.h"
+#include "simulator/window/SpinEdit.h"
+#include "simulator/window/StringGrid.h"
 
 #include <QApplication>
 #include <QLabel>
