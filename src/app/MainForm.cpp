@@ -65,7 +65,6 @@ TMainForm::TMainForm(QWidget* parent)
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
-  setWindowIcon(QIcon(Glyphs::Logo(32)));
 
   // Menus
   FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
