@@ -10,6 +10,7 @@
 #include "cli/TruckValues.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
+#include "platform/WakeEvent.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -20,7 +21,6 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -50,8 +50,8 @@ struct Watcher {
   TCaptureWriter Capture;
   std::unique_ptr<TruckValues::Formatter> Format;
   bool Quiet = false;
-  long long Count = 0;                                  // good frames to wait for; 0 until stopped
-  int StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable once the worker asks to stop
+  long long Count = 0;   // good frames to wait for; 0 until stopped
+  TWakeEvent StopAsked;  // readable once the worker asks to stop
   std::atomic<bool> Stopping{false};
   std::atomic<int> ExitCode{Cli::ExitSuccess};
   std::atomic<bool> CaptureFailed{false};
@@ -64,18 +64,13 @@ struct Watcher {
   std::uint8_t Data[256] = {};
   char Line[TruckValues::Formatter::LineMax];
 
-  ~Watcher() {
-    if (StopFd >= 0) ::close(StopFd);
-  }
-
   long long GoodFrames() const { return Link.GoodFrameCount.load() - GoodAtStart; }
 
-  // Any thread: the main thread ends its loop when StopFd turns readable.
+  // Any thread: the main thread ends its loop when StopAsked turns readable.
   void Stop(int exitCode) {
     if (Stopping.exchange(true)) return;
     ExitCode.store(exitCode);
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(StopFd, &one, sizeof one);
+    StopAsked.Signal();
   }
 
   static void OnReceive(void* context, int status) { static_cast<Watcher*>(context)->Receive(status); }
@@ -216,7 +211,7 @@ int Commands::Monitor(const QStringList& args) {
       }
     });
 
-  QSocketNotifier stopNotifier(static_cast<qintptr>(m->StopFd), QSocketNotifier::Read);
+  QSocketNotifier stopNotifier(static_cast<qintptr>(m->StopAsked.Descriptor()), QSocketNotifier::Read);
   QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
 
   TThread_Quorlink worker(true);

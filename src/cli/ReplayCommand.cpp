@@ -6,6 +6,7 @@
 #include "cli/Commands.h"
 #include "cli/SignalPipe.h"
 #include "link/Quorlink.h"
+#include "platform/WakeEvent.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -15,7 +16,6 @@
 #include <condition_variable>
 #include <csignal>
 #include <mutex>
-#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -54,13 +54,10 @@ Schedule Plan(const CaptureContents& contents) {
 class Player {
 public:
   Player(TQUORLINK& link, const Schedule& plan, double speed, bool loop)
-      : Link(link), Plan(plan), Speed(speed), Loop(loop), DoneFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+      : Link(link), Plan(plan), Speed(speed), Loop(loop) {
     Thread = std::thread([this] { Run(); });
   }
-  ~Player() {
-    Stop();
-    close(DoneFd);
-  }
+  ~Player() { Stop(); }
   // Asks the player to stop; a frame being written still counts as stopped.
   void RequestStop() {
     {
@@ -73,7 +70,7 @@ public:
     RequestStop();
     if (Thread.joinable()) Thread.join();
   }
-  int Descriptor() const { return DoneFd; }
+  int Descriptor() const { return Done.Descriptor(); }
 
   std::atomic<long long> Sent{0};
   std::atomic<long long> Failed{0};
@@ -109,16 +106,13 @@ private:
     return Stopping;
   }
 
-  void Finish() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(DoneFd, &one, sizeof one);
-  }
+  void Finish() { Done.Signal(); }
 
   TQUORLINK& Link;
   const Schedule& Plan;
   const double Speed;
   const bool Loop;
-  const int DoneFd;
+  const TWakeEvent Done;
   std::mutex Lock;
   std::condition_variable Wake;
   bool Stopping = false;

@@ -8,6 +8,7 @@
 #include "cli/TruckValues.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
+#include "platform/WakeEvent.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -18,7 +19,6 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
-#include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -32,9 +32,6 @@ const char* const FaultWords[FaultKinds] = {"dropped", "bad checksum", "too long
 // the pacer) and allocates nothing; everything else runs in the main thread.
 class Sender {
 public:
-  Sender() : WakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~Sender() { close(WakeFd); }
-
   long long Every[FaultKinds] = {};             // a fault on every Nth frame; 0 never
   std::atomic<int> Requested[FaultKinds] = {};  // on-demand faults waiting for a frame
   std::uint8_t StrayBytes[64] = {0x55, 0xAA};
@@ -48,7 +45,7 @@ public:
   std::atomic<bool> Finished{false};
   std::atomic<bool> Stopping{false};  // the port is being closed: failures are ours
   std::atomic<bool> Failing{false};   // the last write failed
-  const int WakeFd;                   // readable when Finished or Failing changed
+  TWakeEvent Changed;                 // readable when Finished or Failing changed
 
   void Beat(TQUORLINK* link) {
     if (Finished.load()) return;
@@ -94,10 +91,7 @@ private:
     return false;
   }
 
-  void Wake() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(WakeFd, &one, sizeof one);
-  }
+  void Wake() { Changed.Signal(); }
 
   // The record as a frame with one thing wrong. Frames on the line are built by
   // the link; these deliberately broken ones only here.
@@ -322,10 +316,9 @@ int Commands::Send(const QStringList& args) {
   });
 
   bool warnedFailure = false;
-  QSocketNotifier wake(sender.WakeFd, QSocketNotifier::Read);
+  QSocketNotifier wake(sender.Changed.Descriptor(), QSocketNotifier::Read);
   QObject::connect(&wake, &QSocketNotifier::activated, [&] {
-    std::uint64_t n;
-    [[maybe_unused]] const ssize_t r = read(sender.WakeFd, &n, sizeof n);
+    sender.Changed.Clear();
     if (sender.Failing.load() && !warnedFailure) {
       warnedFailure = true;
       Cli::PrintWarning(

@@ -1,10 +1,11 @@
 #include "link/ThreadQuorlink.h"
 
+#include "platform/WakeEvent.h"
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <thread>
@@ -44,25 +45,20 @@ struct TThread_Quorlink::TPrivate {
   void* TransmitContext = nullptr;
 
   bool WaitsForBytes = false;  // set before Resume
-  int EventFd = -1;
-  int StopFd = -1;  // ends a wait for bytes at Terminate
+  TWakeEvent HandOff;          // readable while the worker waits for the GUI thread
+  TWakeEvent Stop;             // ends a wait for bytes at Terminate
   std::atomic<std::uint64_t> Passes{0};
   std::atomic<int> Priority{tpNormal};
   std::atomic<pid_t> Tid{0};
 };
 
-TThread_Quorlink::TThread_Quorlink(bool createSuspended) : d(new TPrivate) {
-  d->EventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  d->StopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+TThread_Quorlink::TThread_Quorlink(bool createSuspended) : d(std::make_unique<TPrivate>()) {
   if (!createSuspended) Resume();
 }
 
 TThread_Quorlink::~TThread_Quorlink() {
   Terminate();
   WaitFor();
-  if (d->EventFd >= 0) close(d->EventFd);
-  if (d->StopFd >= 0) close(d->StopFd);
-  delete d;
 }
 
 void TThread_Quorlink::SetReceiveHook(TReceiveHook hook, void* context) {
@@ -107,10 +103,7 @@ void TThread_Quorlink::Terminate() {
     d->TerminatedFlag.store(true);
   }
   d->Wake.notify_all();
-  if (d->StopFd >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(d->StopFd, &one, sizeof one);
-  }
+  d->Stop.Signal();
 }
 
 void TThread_Quorlink::WaitFor() {
@@ -121,7 +114,7 @@ bool TThread_Quorlink::Terminated() const { return d->TerminatedFlag.load(); }
 
 std::uint64_t TThread_Quorlink::PassCount() const { return d->Passes.load(); }
 
-int TThread_Quorlink::HandOffDescriptor() const { return d->EventFd; }
+int TThread_Quorlink::HandOffDescriptor() const { return d->HandOff.Descriptor(); }
 
 void TThread_Quorlink::Execute() {
   d->Tid.store(gettid());
@@ -177,7 +170,7 @@ void TThread_Quorlink::Execute() {
 bool TThread_Quorlink::WaitForBytes(TQUORLINK* link) {
   for (;;) {
     if (d->TerminatedFlag.load() || link->Mode.load(Relaxed) != 0) return false;
-    const int waited = link->WaitForInput(ModeCheckMs, d->StopFd);
+    const int waited = link->WaitForInput(ModeCheckMs, d->Stop.Descriptor());
     if (waited != 0) return waited == 1;
   }
 }
@@ -188,9 +181,7 @@ bool TThread_Quorlink::Synchronize() {
   d->Pending = true;
   d->Running = false;
   d->Done = false;
-  const std::uint64_t one = 1;
-  // Only fails when the counter would overflow, which a single waiter can't cause.
-  [[maybe_unused]] const ssize_t written = write(d->EventFd, &one, sizeof one);
+  d->HandOff.Signal();
   d->Wake.wait(lock, [this] { return d->Done || d->TerminatedFlag.load(); });
   const bool ran = d->Done;
   d->Pending = false;
@@ -199,8 +190,7 @@ bool TThread_Quorlink::Synchronize() {
 }
 
 void TThread_Quorlink::RunPendingHandOff() {
-  std::uint64_t count;
-  [[maybe_unused]] const ssize_t drained = read(d->EventFd, &count, sizeof count);
+  d->HandOff.Clear();
 
   {
     std::lock_guard<std::mutex> lock(d->Lock);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class TThread_Quorlink {
 public:
@@ -65,5 +66,5 @@ private:
   bool Synchronize();  // false when terminated before the GUI thread ran it
 
   struct TPrivate;
-  TPrivate* d;
+  const std::unique_ptr<TPrivate> d;
 };

@@ -1,5 +1,6 @@
 #include "serial/ComPort.h"
 
+#include "platform/WakeEvent.h"
 #include "serial/ComPortBaud.h"
 #include "serial/DeviceMap.h"
 #include "serial/Registry.h"
@@ -12,8 +13,8 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <memory>
+#include <mutex>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -62,10 +63,10 @@ enum class WaitResult { Ready, TimedOut, Stop };
 
 struct TComPort::TPrivate {
   // Held by every use of Fd. Write keeps it while it waits; Close and Open
-  // first signal WakeFd so that wait ends at once, then take it.
+  // first signal Wake so that wait ends at once, then take it.
   std::mutex Lock;
   int Fd = -1;
-  int WakeFd = -1;
+  TWakeEvent Wake;
 
   // Read-ahead: one read() of up to 256 bytes, served out in the sizes asked for.
   std::uint8_t ReadBuffer[256] = {};
@@ -81,21 +82,9 @@ struct TComPort::TPrivate {
 
   std::string LastError;  // GUI thread only
 
-  void Wake() {
-    if (WakeFd < 0) return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(WakeFd, &one, sizeof one);
-  }
-
-  void ClearWake() {
-    if (WakeFd < 0) return;
-    std::uint64_t value = 0;
-    [[maybe_unused]] const ssize_t n = ::read(WakeFd, &value, sizeof value);
-  }
-
   // Closes the descriptor once no read or write uses it any more.
   void Release() {
-    Wake();
+    Wake.Signal();
     std::lock_guard<std::mutex> guard(Lock);
     if (Fd >= 0) {
       ioctl(Fd, TIOCNXCL);
@@ -108,7 +97,7 @@ struct TComPort::TPrivate {
       Fd = -1;
     }
     ReadHead = ReadTail = 0;
-    ClearWake();
+    Wake.Clear();
   }
 
   std::chrono::milliseconds LineTime(long bytes) const {
@@ -119,8 +108,8 @@ struct TComPort::TPrivate {
   // Waits for events on Fd (0: only for a hang-up or error) for at most
   // timeoutMs. Stop when woken by Close, on a hang-up or error.
   WaitResult WaitFd(short events, int timeoutMs) const {
-    pollfd fds[2] = {{Fd, events, 0}, {WakeFd, POLLIN, 0}};
-    const nfds_t count = WakeFd >= 0 ? 2 : 1;
+    pollfd fds[2] = {{Fd, events, 0}, {Wake.Descriptor(), POLLIN, 0}};
+    const nfds_t count = Wake.Descriptor() >= 0 ? 2 : 1;
     for (;;) {
       const int n = poll(fds, count, timeoutMs);
       if (n < 0 && errno == EINTR) continue;
@@ -157,13 +146,9 @@ struct TComPort::TPrivate {
   }
 };
 
-TComPort::TComPort() : d(new TPrivate) { d->WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+TComPort::TComPort() : d(std::make_unique<TPrivate>()) {}
 
-TComPort::~TComPort() {
-  Close();
-  if (d->WakeFd >= 0) ::close(d->WakeFd);
-  delete d;
-}
+TComPort::~TComPort() { Close(); }
 
 std::string TComPort::LastError() const { return d->LastError; }
 
@@ -427,7 +412,7 @@ int TComPort::WaitForInput(int timeoutMs, int wakeFd) {
   std::unique_lock<std::mutex> guard(d->Lock, std::try_to_lock);
   if (!guard.owns_lock() || d->Fd < 0) return -1;
   if (d->ReadHead != d->ReadTail) return 1;
-  pollfd fds[3] = {{d->Fd, POLLIN, 0}, {d->WakeFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};  // poll skips a -1
+  pollfd fds[3] = {{d->Fd, POLLIN, 0}, {d->Wake.Descriptor(), POLLIN, 0}, {wakeFd, POLLIN, 0}};  // poll skips a -1
   for (;;) {
     const int n = poll(fds, 3, timeoutMs);
     if (n < 0 && errno == EINTR) continue;

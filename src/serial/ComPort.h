@@ -5,7 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
 
 class TComPort {
@@ -49,9 +49,8 @@ public:
   std::atomic<std::int32_t> IsOpen{0};
   std::int32_t SettingsLoaded = 0;
 
-  // The private part (descriptor, read-ahead buffer, locking) belongs to the
-  // implementation in ComPort.cpp and may be extended there.
 private:
+  // The descriptor, the read-ahead buffer and the locking, in ComPort.cpp.
   struct TPrivate;
-  TPrivate* d;
+  const std::unique_ptr<TPrivate> d;
 };
