@@ -3,6 +3,8 @@
 #include "widgets/FormLayout.h"
 #include "widgets/Glyphs.h"
 
+#include "QuorlinkVersion.h"
+
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -42,7 +44,7 @@ TAboutBox::TAboutBox(QWidget* parent)
   Version->setObjectName(QStringLiteral("Version"));
   Version->setGeometry(R(88, 40, 56, 16));
 
-  VersionNumber = new QLabel(QStringLiteral("2.0.1"), Panel1);
+  VersionNumber = new QLabel(QStringLiteral(QUORLINK_VERSION), Panel1);
   VersionNumber->setObjectName(QStringLiteral("VersionNumber"));
   VersionNumber->setGeometry(R(148, 40, 120, 16));
 

@@ -2,11 +2,13 @@
 
 #include "widgets/Messages.h"
 
+#include "QuorlinkVersion.h"
+
 void ShowError(const char* what) { Messages::ShowException(what ? QString::fromLocal8Bit(what) : QString()); }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Quorlink Simulator"));
-  setApplicationVersion(QStringLiteral("2.0.1"));
+  setApplicationVersion(QStringLiteral(QUORLINK_VERSION));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -62,7 +62,8 @@ void TMainForm::Command(Sender* sender, Signal signal, void (TMainForm::*handler
 
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      Link(std::make_unique<TQUORLINK>()) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
 
@@ -184,27 +185,20 @@ TMainForm::TMainForm(QWidget* parent)
   Command(HelpSearchItem, &QAction::triggered, &TMainForm::HelpSearch);
   Command(HelpHowToUseItem, &QAction::triggered, &TMainForm::HelpHowToUse);
   Command(HelpAboutItem, &QAction::triggered, &TMainForm::HelpAbout);
-
-  Link = new TQUORLINK;
 }
 
 TMainForm::~TMainForm() {
   // The worker first: once it is joined nothing else touches the link.
   StopLinkThread();
-  delete HandOff;
-  HandOff = nullptr;
-  delete LinkThread;
-  LinkThread = nullptr;
+  HandOff.reset();
+  LinkThread.reset();
   // The simulator window's timers use the link; it goes before the link does.
-  delete SimulatorForm;
-  SimulatorForm = nullptr;
+  SimulatorForm.reset();
   LogFile.CloseLog();
-  delete Link;
-  Link = nullptr;
 }
 
 int TMainForm::SetMode(int mode) {
-  if (Link) Link->Mode = mode;
+  Link->Mode = mode;
   Mode = mode;
   MenuItem_Log->menuAction()->setVisible(mode == 0);
   return 1;
@@ -253,7 +247,7 @@ void TMainForm::ApplyClosedPattern() {
 }
 
 void TMainForm::ApplyPortPattern() {
-  if (Link && Link->IsOpen)
+  if (Link->IsOpen)
     ApplyOpenPattern();
   else
     ApplyClosedPattern();
@@ -268,7 +262,6 @@ QString TMainForm::Detail() const {
 }
 
 void TMainForm::Button_OpenClick() {
-  if (!Link) return;
   const char* base = SettingsBasePath(Mode);
   Link->LoadConfiguration(base);
   if (!Link->SettingsLoaded) {
@@ -284,7 +277,6 @@ void TMainForm::Button_OpenClick() {
 }
 
 void TMainForm::Button_ComConfigurationClick() {
-  if (!Link) return;
   Link->LoadConfiguration(SettingsBasePath(Mode));
   if (ShowSettingsDialog(*Link, this) == 1) Link->SaveConfiguration(SettingsBasePath(Mode));
   if (Link->IsOpen) {
@@ -297,24 +289,21 @@ void TMainForm::Button_ComConfigurationClick() {
 }
 
 void TMainForm::Button_CloseClick() {
-  if (!Link) return;
   Link->Close();
   ApplyClosedPattern();
   SavetoLogfile1->setEnabled(false);
 }
 
-void TMainForm::Button_SaveConfigurationClick() {
-  if (Link) Link->SaveConfiguration(SettingsBasePath(Mode));
-}
+void TMainForm::Button_SaveConfigurationClick() { Link->SaveConfiguration(SettingsBasePath(Mode)); }
 
 void TMainForm::Button_ExitClick() { close(); }
 
 void TMainForm::StartLinkThread() {
-  LinkThread = new TThread_Quorlink(true);
-  LinkThread->Link = Link;
+  LinkThread = std::make_unique<TThread_Quorlink>(true);
+  LinkThread->Link = Link.get();
   LinkThread->SetReceiveHook(&TMainForm::ReceiveHook, this);
   LinkThread->SetPriority(TThread_Quorlink::tpHighest);
-  HandOff = new TQtHandOff(LinkThread, this);
+  HandOff = std::make_unique<TQtHandOff>(LinkThread.get());
   LinkThread->Resume();
 }
 
@@ -324,10 +313,10 @@ void TMainForm::ReceiveHook(void* context, int status) { static_cast<TMainForm*>
 
 void TMainForm::Button_OpenTruckSimulatorClick() {
   if (!SimulatorForm) {
-    SimulatorForm = new TForm_QUORLINK(nullptr);
-    SimulatorForm->Link = Link;
+    SimulatorForm = std::make_unique<TForm_QUORLINK>(nullptr);
+    SimulatorForm->Link = Link.get();
     SimulatorForm->SetMode(Mode);
-    SimulatorForm->SetNumberBytes(Link ? Link->DataLength.load() : 24);
+    SimulatorForm->SetNumberBytes(Link->DataLength.load());
   }
   SimulatorForm->show();
   SimulatorForm->raise();
@@ -338,7 +327,7 @@ void TMainForm::SavetoLogfile1Click() { CreateCaptureWindow()->exec(); }
 
 std::unique_ptr<TForm_QuorlinkCapture> TMainForm::CreateCaptureWindow() {
   auto capture = std::make_unique<TForm_QuorlinkCapture>(*this, this);
-  capture->Link = Link;
+  capture->Link = Link.get();
   connect(this, &TMainForm::CaptureStopped, capture.get(), &TForm_QuorlinkCapture::CaptureStopped);
   return capture;
 }
@@ -359,7 +348,6 @@ bool TMainForm::LogOpen() const { return LogFile.IsOpen(); }
 QString TMainForm::LogError() const { return QString::fromStdString(LogFile.LastError()); }
 
 void TMainForm::LogFrame(int status) {
-  if (!Link) return;
   std::uint8_t record[256];
   std::uint8_t length = 0;
   Link->GetRecord(record, sizeof record, &length);
@@ -436,20 +424,16 @@ void TMainForm::WindowTile() {}
 void TMainForm::WindowCascade() {}
 void TMainForm::WindowArrange() {}
 
-void TMainForm::HelpContents() {
+THelpWindow& TMainForm::Help() {
   if (!HelpWindow) HelpWindow = new THelpWindow(this);
-  HelpWindow->ShowContents();
+  return *HelpWindow;
 }
 
-void TMainForm::HelpSearch() {
-  if (!HelpWindow) HelpWindow = new THelpWindow(this);
-  HelpWindow->ShowSearch();
-}
+void TMainForm::HelpContents() { Help().ShowContents(); }
 
-void TMainForm::HelpHowToUse() {
-  if (!HelpWindow) HelpWindow = new THelpWindow(this);
-  HelpWindow->ShowTopic(QStringLiteral("using-help"));
-}
+void TMainForm::HelpSearch() { Help().ShowSearch(); }
+
+void TMainForm::HelpHowToUse() { Help().ShowTopic(QStringLiteral("using-help")); }
 
 void TMainForm::HelpAbout() {
   if (AboutBox) {

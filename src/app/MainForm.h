@@ -46,9 +46,9 @@ public:
   std::unique_ptr<TForm_QuorlinkCapture> CreateCaptureWindow();
 
   // Read-only views for the windows this one launches and for tests.
-  TQUORLINK* GetLink() const { return Link; }
-  TThread_Quorlink* GetLinkThread() const { return LinkThread; }
-  TForm_QUORLINK* GetSimulatorForm() const { return SimulatorForm; }
+  TQUORLINK* GetLink() const { return Link.get(); }
+  TThread_Quorlink* GetLinkThread() const { return LinkThread.get(); }
+  TForm_QUORLINK* GetSimulatorForm() const { return SimulatorForm.get(); }
   int GetMode() const { return Mode; }
 
   QStatusBar* StatusLine;
@@ -136,15 +136,18 @@ private:
   void ReportCaptureFailure(const QString& reason);
   QString Detail() const;
   static void ReceiveHook(void* context, int status);
+  THelpWindow& Help();  // the help window, made on first use
 
-  TForm_QUORLINK* SimulatorForm = nullptr;
-  TQUORLINK* Link = nullptr;
-  TThread_Quorlink* LinkThread = nullptr;
+  // The one link, made with the window and never null; what uses it goes
+  // first, in the order ~TMainForm spells out.
+  const std::unique_ptr<TQUORLINK> Link;
   int Mode = 0;
   TCaptureWriter LogFile;
+  std::unique_ptr<TThread_Quorlink> LinkThread;   // from the first Open Port on; never stopped before the end
+  std::unique_ptr<TQtHandOff> HandOff;            // runs LinkThread's hand-overs here
+  std::unique_ptr<TForm_QUORLINK> SimulatorForm;  // a window of its own, hidden rather than closed
 
-  TQtHandOff* HandOff = nullptr;
-  THelpWindow* HelpWindow = nullptr;
+  THelpWindow* HelpWindow = nullptr;  // a child: Qt deletes it
 };
 
 // The program's main window while RunProgram runs it; null otherwise.

@@ -5,6 +5,8 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 
+#include "QuorlinkVersion.h"
+
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
