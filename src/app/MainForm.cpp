@@ -67,7 +67,15 @@ TMainForm::TMainForm(QWidget* parent)
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
 
-  // Menus
+  CreateMenus();
+  CreateClientArea();
+  CreateStatusLine();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);  // as large as its parts, and not resizable
+  move(FormLayout::S(291), FormLayout::S(174));
+  ConnectCommands();
+}
+
+void TMainForm::CreateMenus() {
   FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
   FileMenu->setObjectName(QStringLiteral("FileMenu"));
   FileNewItem = AddItem(FileMenu, "FileNewItem", QStringLiteral("&New"), QStringLiteral("Create a new file"));
@@ -108,8 +116,10 @@ TMainForm::TMainForm(QWidget* parent)
   HelpMenu->addSeparator();
   HelpAboutItem =
       AddItem(HelpMenu, "HelpAboutItem", QStringLiteral("&About..."), QStringLiteral("Show program information"));
+}
 
-  // Client area: the speed bar across the top, two columns of buttons below.
+// The speed bar across the top, two columns of buttons below.
+void TMainForm::CreateClientArea() {
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("Client"));
   client->setFixedSize(FormLayout::Size(366, 188 - 23));
@@ -152,15 +162,16 @@ TMainForm::TMainForm(QWidget* parent)
   Button_Close->setEnabled(false);
   Button_SaveConfiguration =
       button("Button_SaveConfiguration", QStringLiteral("Save Configuration"), R(208, 96, 121, 25));
+}
 
+void TMainForm::CreateStatusLine() {
   StatusLine = statusBar();
   StatusLine->setObjectName(QStringLiteral("StatusLine"));
   StatusLine->setSizeGripEnabled(false);
   StatusLine->setFixedHeight(FormLayout::S(23));
+}
 
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
-  move(FormLayout::S(291), FormLayout::S(174));
-
+void TMainForm::ConnectCommands() {
   Command(Button_Open, &QPushButton::clicked, &TMainForm::Button_OpenClick);
   Command(Button_ComConfiguration, &QPushButton::clicked, &TMainForm::Button_ComConfigurationClick);
   Command(Button_Close, &QPushButton::clicked, &TMainForm::Button_CloseClick);

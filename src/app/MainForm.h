@@ -128,6 +128,10 @@ private:
   // Connects a control's signal to a command handler run through RunCommand.
   template <class Sender, class Signal>
   void Command(Sender* sender, Signal signal, void (TMainForm::*handler)());
+  void CreateMenus();
+  void CreateClientArea();
+  void CreateStatusLine();
+  void ConnectCommands();
   void ApplyOpenPattern();
   void ApplyClosedPattern();
   void ApplyPortPattern();

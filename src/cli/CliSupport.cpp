@@ -1,6 +1,7 @@
 #include "cli/CliSupport.h"
 
 #include "link/Quorlink.h"
+#include "serial/LineSettings.h"
 #include "serial/Registry.h"
 
 #include <QCoreApplication>
@@ -20,9 +21,6 @@ void WriteStderr(const QString& line) {
 QString Prefix() {
   return Command.isEmpty() ? QStringLiteral("quorlink: ") : QStringLiteral("quorlink %1: ").arg(Command);
 }
-
-const char* const ParityNames[] = {"none", "odd", "even", "mark", "space"};
-const char ParityLetters[] = {'N', 'O', 'E', 'M', 'S'};
 }  // namespace
 
 void SetCommandName(const QString& name) { Command = name; }
@@ -138,23 +136,16 @@ void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int m
         ToInteger(parser.value(QStringLiteral("data-bits")), QStringLiteral("--data-bits"), 5, 8));
   if (parser.isSet(QStringLiteral("parity"))) {
     const QString text = parser.value(QStringLiteral("parity")).toLower();
-    int code = -1;
-    for (int i = 0; i < 5; ++i)
-      if (text == QLatin1String(ParityNames[i])) code = i;
-    if (code < 0)
+    const LineSettings::TParity* parity = LineSettings::ParityNamed(text.toStdString());
+    if (!parity)
       throw UsageError(QStringLiteral("--parity wants none, odd, even, mark or space, not \"%1\"").arg(text));
-    link.Parity = static_cast<std::uint8_t>(code);
+    link.Parity = parity->Code;
   }
   if (parser.isSet(QStringLiteral("stop-bits"))) {
     const QString text = parser.value(QStringLiteral("stop-bits"));
-    if (text == QLatin1String("1"))
-      link.StopBits = 0;
-    else if (text == QLatin1String("1.5"))
-      link.StopBits = 1;
-    else if (text == QLatin1String("2"))
-      link.StopBits = 2;
-    else
-      throw UsageError(QStringLiteral("--stop-bits wants 1, 1.5 or 2, not \"%1\"").arg(text));
+    const LineSettings::TStopBits* stopBits = LineSettings::StopBitsNamed(text.toStdString());
+    if (!stopBits) throw UsageError(QStringLiteral("--stop-bits wants 1, 1.5 or 2, not \"%1\"").arg(text));
+    link.StopBits = stopBits->Code;
   }
   if (WithLength && parser.isSet(QStringLiteral("length")))
     link.DataLength = static_cast<std::uint8_t>(
@@ -172,10 +163,10 @@ QString Describe(const TQUORLINK& link) {
   const QString path = QString::fromStdString(link.DevicePath());
   const QString port =
       link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
-  const QString stop = link.StopBits == 1   ? QStringLiteral("1.5")
-                       : link.StopBits == 2 ? QStringLiteral("2")
-                                            : QStringLiteral("1");
-  const char parity = link.Parity < 5 ? ParityLetters[link.Parity] : '?';
+  const LineSettings::TStopBits* stopBits = LineSettings::FindStopBits(link.StopBits);
+  const QString stop = QLatin1String(stopBits ? stopBits->Name : LineSettings::StopBits[0].Name);
+  const LineSettings::TParity* parityBits = LineSettings::FindParity(link.Parity);
+  const char parity = parityBits ? parityBits->Letter : '?';
   return QStringLiteral("%1, %2 baud, %3%4%5, %6 data bytes")
       .arg(port)
       .arg(link.BaudRate)

@@ -3,9 +3,11 @@
 #include "platform/WakeEvent.h"
 #include "serial/ComPortBaud.h"
 #include "serial/DeviceMap.h"
+#include "serial/LineSettings.h"
 #include "serial/Registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -51,11 +53,6 @@ const StandardRate* findStandardRate(int rate) {
 }
 
 std::string errnoText(int error) { return std::strerror(error); }
-
-const char* parityName(int code) {
-  static const char* const names[] = {"no", "odd", "even", "mark", "space"};
-  return code >= 0 && code <= 4 ? names[code] : "unknown";
-}
 
 enum class WaitResult { Ready, TimedOut, Stop };
 
@@ -218,15 +215,18 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
     reason = "the rate of " + std::to_string(rate) + " bits per second is not valid";
     return false;
   }
-  if (dataBits < 5 || dataBits > 8) {
+  const LineSettings::TDataBits* const size = LineSettings::FindDataBits(dataBits);
+  if (!size) {
     reason = "a line cannot have " + std::to_string(dataBits) + " data bits";
     return false;
   }
-  if (parity > 4) {
+  const LineSettings::TParity* const parityBits = LineSettings::FindParity(parity);
+  if (!parityBits) {
     reason = "the parity code " + std::to_string(parity) + " is not known";
     return false;
   }
-  if (stopBits > 2) {
+  const LineSettings::TStopBits* const stop = LineSettings::FindStopBits(stopBits);
+  if (!stop) {
     reason = "the stop-bits code " + std::to_string(stopBits) + " is not known";
     return false;
   }
@@ -240,25 +240,10 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   // CRTSCTS stays as the driver had it: flow control is not ours to change.
-  const tcflag_t lineMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-  tcflag_t line = CS8;
-  switch (dataBits) {
-  case 5: line = CS5; break;
-  case 6: line = CS6; break;
-  case 7: line = CS7; break;
-  default: line = CS8; break;
-  }
-  switch (parity) {
-  case 1: line |= PARENB | PARODD; break;
-  case 2: line |= PARENB; break;
-  case 3: line |= PARENB | CMSPAR | PARODD; break;
-  case 4: line |= PARENB | CMSPAR; break;
-  default: break;
-  }
-  // Code 1 asks for one and a half stop bits, which termios cannot say. Two is
-  // the nearest that every receiver still reads; a 16550 with 5-bit words
-  // sends exactly one and a half for it.
-  if (stopBits != 0) line |= CSTOPB;
+  const tcflag_t lineMask = LineSettings::LineFlagsMask;
+  // One and a half stop bits go out as two (a 16550 with 5-bit words sends
+  // exactly one and a half for it).
+  const tcflag_t line = size->Flags | parityBits->Flags | stop->Flags;
   t.c_cflag = (t.c_cflag & ~lineMask) | line | CLOCAL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
@@ -291,8 +276,10 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   const bool pseudo = fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
   const tcflag_t kept = pseudo ? lineMask & ~static_cast<tcflag_t>(CSIZE | PARENB) : lineMask;
   if ((now.c_cflag & kept) != (line & kept)) {
-    reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " + parityName(parity) +
-             " parity, " + (stopBits ? "two" : "one") + " stop bits)";
+    std::string parityWords = parityBits->Caption;
+    for (char& c : parityWords) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " + parityWords + ", " +
+             (stop->Two ? "two" : "one") + " stop bits)";
     return false;
   }
   // Drivers may round a rate to what their clock divides to; within 2 % the

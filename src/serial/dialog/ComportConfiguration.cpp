@@ -2,6 +2,7 @@
 
 #include "serial/ComPort.h"
 #include "serial/DeviceMap.h"
+#include "serial/LineSettings.h"
 #include "widgets/FormLayout.h"
 #include "widgets/Messages.h"
 
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QToolButton>
+#include <iterator>
+#include <span>
 
 using FormLayout::R;
 
@@ -43,6 +46,24 @@ void UncheckAll(std::initializer_list<QRadioButton*> group) {
   }
 }
 
+// The code of the first checked button of a group; current when none is.
+int CheckedCode(std::span<const TForm_ComportConfiguration::TChoice> group, int current) {
+  for (const auto& [button, code] : group)
+    if (button->isChecked()) return code;
+  return current;
+}
+
+// Checks the button of code, or fallback when no button stands for it.
+void Check(std::span<const TForm_ComportConfiguration::TChoice> group, int code, QRadioButton* fallback) {
+  for (const auto& [button, buttonCode] : group) {
+    if (buttonCode == code) {
+      button->setChecked(true);
+      return;
+    }
+  }
+  fallback->setChecked(true);
+}
+
 QString DescriptionOf(const std::vector<TSerialDeviceInfo>& devices, const std::string& path) {
   for (const TSerialDeviceInfo& d : devices)
     if (d.Path == path) return QString::fromStdString(d.Description);
@@ -60,7 +81,17 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
   // number's device.
   setFixedSize(FormLayout::Size(440, 317));
 
-  // Top row: port, flow control, baud rate.
+  // Made in the order of the tab chain: the top row, the bottom row, the buttons.
+  CreatePortGroup();
+  CreateFlowControlGroup();
+  CreateBaudRateGroup();
+  CreateParityGroup();
+  CreateDataAndStopBitsGroups();
+  CreateButtons();
+  ShowDevices();
+}
+
+void TForm_ComportConfiguration::CreatePortGroup() {
   GroupBox_ComPort = new QGroupBox(QStringLiteral("Com Port:"), this);
   GroupBox_ComPort->setObjectName(QStringLiteral("GroupBox_ComPort"));
   GroupBox_ComPort->setGeometry(R(8, 8, 216, 156));
@@ -69,6 +100,7 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
     const int y = 22 + i * 30;
     const QByteArray name = "RadioButton_COM" + QByteArray::number(i + 1);
     *com[i] = Radio(GroupBox_ComPort, name.constData(), QStringLiteral("COM%1").arg(i + 1), R(10, y, 58, 17));
+    PortChoices[i] = {*com[i], i + 1};
     Label_Device[i] = new QLabel(GroupBox_ComPort);
     Label_Device[i]->setObjectName(QStringLiteral("Label_Device%1").arg(i + 1));
     Label_Device[i]->setGeometry(R(70, y, 114, 17));
@@ -83,7 +115,9 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
     connect(Button_ChooseDevice[i], &QToolButton::clicked, this, [this, i] { ChooseDevice(i + 1); });
   }
   RadioButton_COM1->setChecked(true);
+}
 
+void TForm_ComportConfiguration::CreateFlowControlGroup() {
   GroupBox_FlowControl = new QGroupBox(QStringLiteral("Flow Control:"), this);
   GroupBox_FlowControl->setObjectName(QStringLiteral("GroupBox_FlowControl"));
   GroupBox_FlowControl->setGeometry(R(232, 8, 96, 156));
@@ -100,39 +134,54 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
     b->setEnabled(false);
     b->setToolTip(QStringLiteral("Not available: the Quorlink link runs without flow control"));
   }
+}
 
+void TForm_ComportConfiguration::CreateBaudRateGroup() {
   GroupBox_BaudRate = new QGroupBox(QStringLiteral("Baud Rate:"), this);
   GroupBox_BaudRate->setObjectName(QStringLiteral("GroupBox_BaudRate"));
   GroupBox_BaudRate->setGeometry(R(336, 8, 96, 156));
-  QRadioButton** baud[8] = {&RadioButton_1200,  &RadioButton_2400,  &RadioButton_4800,  &RadioButton_9600,
-                            &RadioButton_19200, &RadioButton_38400, &RadioButton_57600, &RadioButton_115200};
-  const int rates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-  for (int i = 0; i < 8; ++i) {
-    const QByteArray name = "RadioButton_" + QByteArray::number(rates[i]);
-    *baud[i] = Radio(GroupBox_BaudRate, name.constData(), QString::number(rates[i]), R(10, 17 + i * 17, 80, 17));
+  QRadioButton** baud[std::size(OfferedRates)] = {&RadioButton_1200,  &RadioButton_2400,  &RadioButton_4800,
+                                                  &RadioButton_9600,  &RadioButton_19200, &RadioButton_38400,
+                                                  &RadioButton_57600, &RadioButton_115200};
+  for (std::size_t i = 0; i < std::size(OfferedRates); ++i) {
+    const int rate = OfferedRates[i];
+    const QByteArray name = "RadioButton_" + QByteArray::number(rate);
+    *baud[i] = Radio(GroupBox_BaudRate, name.constData(), QString::number(rate), R(10, 17 + int(i) * 17, 80, 17));
+    RateChoices[i] = {*baud[i], rate};
   }
   RadioButton_9600->setChecked(true);
+}
 
-  // Bottom row: parity, data bits, stop bits.
+void TForm_ComportConfiguration::CreateParityGroup() {
   GroupBox2 = new QGroupBox(QStringLiteral("Parity:"), this);
   GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
   GroupBox2->setGeometry(R(8, 170, 136, 108));
-  RadioButton_ParityNone = Radio(GroupBox2, "RadioButton_ParityNone", QStringLiteral("No Parity"), R(10, 18, 116, 17));
-  RadioButton_ParityEven =
-      Radio(GroupBox2, "RadioButton_ParityEven", QStringLiteral("Even Parity"), R(10, 35, 116, 17));
-  RadioButton_ParityOdd = Radio(GroupBox2, "RadioButton_ParityOdd", QStringLiteral("Odd Parity"), R(10, 52, 116, 17));
-  RadioButton_ParityMark =
-      Radio(GroupBox2, "RadioButton_ParityMark", QStringLiteral("Mark Parity"), R(10, 69, 116, 17));
-  RadioButton_ParitySpace =
-      Radio(GroupBox2, "RadioButton_ParitySpace", QStringLiteral("Space Parity"), R(10, 86, 116, 17));
+  // The dialog's own order, not the codes': even comes before odd.
+  const struct {
+    QRadioButton** Button;
+    const char* Name;
+    int Code;
+  } parities[] = {{&RadioButton_ParityNone, "RadioButton_ParityNone", 0},
+                  {&RadioButton_ParityEven, "RadioButton_ParityEven", 2},
+                  {&RadioButton_ParityOdd, "RadioButton_ParityOdd", 1},
+                  {&RadioButton_ParityMark, "RadioButton_ParityMark", 3},
+                  {&RadioButton_ParitySpace, "RadioButton_ParitySpace", 4}};
+  for (std::size_t i = 0; i < std::size(parities); ++i) {
+    const QString caption = QString::fromLatin1(LineSettings::Parities[parities[i].Code].Caption);
+    *parities[i].Button = Radio(GroupBox2, parities[i].Name, caption, R(10, 18 + int(i) * 17, 116, 17));
+    ParityChoices[i] = {*parities[i].Button, parities[i].Code};
+  }
   RadioButton_ParityNone->setChecked(true);
+}
 
+void TForm_ComportConfiguration::CreateDataAndStopBitsGroups() {
   GroupBox1 = new QGroupBox(QStringLiteral("Data Bits:"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
   GroupBox1->setGeometry(R(152, 170, 136, 60));
   RadioButton_7Bits = Radio(GroupBox1, "RadioButton_7Bits", QStringLiteral("7 Bits"), R(10, 18, 116, 17));
   RadioButton_8Bits = Radio(GroupBox1, "RadioButton_8Bits", QStringLiteral("8 Bits"), R(10, 36, 116, 17));
   RadioButton_8Bits->setChecked(true);
+  DataBitsChoices = {{{RadioButton_7Bits, 7}, {RadioButton_8Bits, 8}}};
 
   GroupBox3 = new QGroupBox(QStringLiteral("Stop Bits:"), this);
   GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
@@ -140,8 +189,11 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
   RadioButton_StopBits1 = Radio(GroupBox3, "RadioButton_StopBits1", QStringLiteral("1 Stop Bit"), R(10, 18, 116, 17));
   RadioButton_StopBits2 = Radio(GroupBox3, "RadioButton_StopBits2", QStringLiteral("2 Stop Bits"), R(10, 36, 116, 17));
   RadioButton_StopBits1->setChecked(true);
+  StopBitsChoices = {{{RadioButton_StopBits1, LineSettings::StopBits[0].Code},
+                      {RadioButton_StopBits2, LineSettings::StopBits[2].Code}}};
+}
 
-  // Buttons along the bottom.
+void TForm_ComportConfiguration::CreateButtons() {
   Button_OpenPort = Button(this, "Button_OpenPort", QStringLiteral("Open Port"), R(8, 286, 75, 25));
   Button_OpenPort->setAutoDefault(true);
   Button_OpenPort->setDefault(true);  // Enter opens the port
@@ -154,8 +206,6 @@ TForm_ComportConfiguration::TForm_ComportConfiguration(QWidget* owner)
   connect(Button_ClosePort, &QPushButton::clicked, this, &TForm_ComportConfiguration::Button_ClosePortClick);
   connect(Button_CloseWindow, &QPushButton::clicked, this, &TForm_ComportConfiguration::Button_CloseWindowClick);
   connect(Button_Cancel, &QPushButton::clicked, this, [this] { done(2); });
-
-  ShowDevices();
 }
 
 void TForm_ComportConfiguration::showEvent(QShowEvent* e) {
@@ -178,80 +228,25 @@ void TForm_ComportConfiguration::FormShow() {
 
 int TForm_ComportConfiguration::ControlsToPort() {
   if (!Port) return 0;
-  const QRadioButton* com[4] = {RadioButton_COM1, RadioButton_COM2, RadioButton_COM3, RadioButton_COM4};
-  for (int i = 0; i < 4; ++i) {
-    if (com[i]->isChecked()) {
-      Port->PortNumber = static_cast<std::uint8_t>(i + 1);
-      break;
-    }
-  }
-  const std::pair<const QRadioButton*, int> baud[8] = {
-      {RadioButton_1200, 1200},   {RadioButton_2400, 2400},   {RadioButton_4800, 4800},   {RadioButton_9600, 9600},
-      {RadioButton_19200, 19200}, {RadioButton_38400, 38400}, {RadioButton_57600, 57600}, {RadioButton_115200, 115200}};
-  for (const auto& [button, rate] : baud) {
-    if (button->isChecked()) {
-      Port->BaudRate = rate;
-      break;
-    }
-  }
-  if (RadioButton_7Bits->isChecked())
-    Port->DataBits = 7;
-  else if (RadioButton_8Bits->isChecked())
-    Port->DataBits = 8;
-  if (RadioButton_StopBits1->isChecked())
-    Port->StopBits = 0;
-  else if (RadioButton_StopBits2->isChecked())
-    Port->StopBits = 2;
+  Port->PortNumber = static_cast<std::uint8_t>(CheckedCode(PortChoices, Port->PortNumber));
+  Port->BaudRate = CheckedCode(RateChoices, Port->BaudRate);
+  Port->DataBits = static_cast<std::uint8_t>(CheckedCode(DataBitsChoices, Port->DataBits));
+  Port->StopBits = static_cast<std::uint8_t>(CheckedCode(StopBitsChoices, Port->StopBits));
   // A stored flow-control code other than 0 shows no button checked and so
   // stays as it is.
   if (RadioButton_FlowControlNone->isChecked()) Port->FlowControl = 0;
-  const std::pair<const QRadioButton*, int> parity[5] = {{RadioButton_ParityNone, 0},
-                                                         {RadioButton_ParityEven, 2},
-                                                         {RadioButton_ParityOdd, 1},
-                                                         {RadioButton_ParityMark, 3},
-                                                         {RadioButton_ParitySpace, 4}};
-  for (const auto& [button, code] : parity) {
-    if (button->isChecked()) {
-      Port->Parity = static_cast<std::uint8_t>(code);
-      break;
-    }
-  }
+  Port->Parity = static_cast<std::uint8_t>(CheckedCode(ParityChoices, Port->Parity));
   return 1;
 }
 
 int TForm_ComportConfiguration::PortToControls() {
   if (!Port) return 0;
-  switch (Port->PortNumber) {
-  case 2: RadioButton_COM2->setChecked(true); break;
-  case 3: RadioButton_COM3->setChecked(true); break;
-  case 4: RadioButton_COM4->setChecked(true); break;
-  default: RadioButton_COM1->setChecked(true); break;
-  }
-  switch (Port->BaudRate) {
-  case 1200: RadioButton_1200->setChecked(true); break;
-  case 2400: RadioButton_2400->setChecked(true); break;
-  case 4800: RadioButton_4800->setChecked(true); break;
-  case 19200: RadioButton_19200->setChecked(true); break;
-  case 38400: RadioButton_38400->setChecked(true); break;
-  case 57600: RadioButton_57600->setChecked(true); break;
-  case 115200: RadioButton_115200->setChecked(true); break;
-  default: RadioButton_9600->setChecked(true); break;
-  }
-  if (Port->DataBits == 7)
-    RadioButton_7Bits->setChecked(true);
-  else
-    RadioButton_8Bits->setChecked(true);
-  if (Port->StopBits == 2)
-    RadioButton_StopBits2->setChecked(true);
-  else
-    RadioButton_StopBits1->setChecked(true);
-  switch (Port->Parity) {
-  case 1: RadioButton_ParityOdd->setChecked(true); break;
-  case 2: RadioButton_ParityEven->setChecked(true); break;
-  case 3: RadioButton_ParityMark->setChecked(true); break;
-  case 4: RadioButton_ParitySpace->setChecked(true); break;
-  default: RadioButton_ParityNone->setChecked(true); break;
-  }
+  // A setting the dialog doesn't offer shows as the group's default.
+  Check(PortChoices, Port->PortNumber, RadioButton_COM1);
+  Check(RateChoices, Port->BaudRate, RadioButton_9600);
+  Check(DataBitsChoices, Port->DataBits, RadioButton_8Bits);
+  Check(StopBitsChoices, Port->StopBits, RadioButton_StopBits1);
+  Check(ParityChoices, Port->Parity, RadioButton_ParityNone);
   if (Port->FlowControl == 0)
     RadioButton_FlowControlNone->setChecked(true);
   else

@@ -6,6 +6,8 @@
 #include "serial/DeviceMap.h"
 
 #include <QDialog>
+#include <array>
+#include <iterator>
 #include <vector>
 
 class QComboBox;
@@ -80,6 +82,15 @@ public:
   QPushButton* Button_CloseWindow;
   QPushButton* Button_Cancel;
 
+  // The baud rates the dialog offers, in its order.
+  static constexpr int OfferedRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+  // A radio button and the setting code it stands for.
+  struct TChoice {
+    QRadioButton* Button;
+    int Code;
+  };
+
 public slots:
   void reject() override;  // close box and Escape: modal result 2
 
@@ -87,8 +98,22 @@ protected:
   void showEvent(QShowEvent* e) override;
 
 private:
+  void CreatePortGroup();
+  void CreateFlowControlGroup();
+  void CreateBaudRateGroup();
+  void CreateParityGroup();
+  void CreateDataAndStopBitsGroups();
+  void CreateButtons();
   void ShowDevices();
   void SetPortButtons(bool open);
+
+  // Each group's buttons in the dialog's order: ControlsToPort takes the first
+  // checked one, PortToControls checks the one of the stored code.
+  std::array<TChoice, 4> PortChoices{};
+  std::array<TChoice, std::size(OfferedRates)> RateChoices{};
+  std::array<TChoice, 5> ParityChoices{};
+  std::array<TChoice, 2> DataBitsChoices{};
+  std::array<TChoice, 2> StopBitsChoices{};
 };
 
 // The small chooser behind a COM row's "..." button: an editable list of the
