@@ -265,8 +265,7 @@ void TMainForm::ApplyPortPattern() {
 }
 
 QString TMainForm::Detail() const {
-  const QString reason = QString::fromStdString(Link->LastError());
-  if (!reason.isEmpty()) return reason;
+  if (Link->LastErrorKind() != TPortError::None) return QString::fromStdString(Link->LastError());
   return QStringLiteral("COM%1 (%2) could not be opened.")
       .arg(Link->PortNumber)
       .arg(QString::fromStdString(Link->DevicePath()));

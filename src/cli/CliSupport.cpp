@@ -154,9 +154,10 @@ void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int m
 
 void OpenPort(TQUORLINK& link) {
   if (link.Open() == 1) return;
+  const bool said = link.LastErrorKind() != TPortError::None;
   const QString reason = QString::fromStdString(link.LastError());
   link.Close();
-  throw Failure(reason.isEmpty() ? QStringLiteral("cannot open the port") : reason);
+  throw Failure(said ? reason : QStringLiteral("cannot open the port"));
 }
 
 QString Describe(const TQUORLINK& link) {

@@ -54,7 +54,30 @@ const StandardRate* findStandardRate(int rate) {
 
 std::string errnoText(int error) { return std::strerror(error); }
 
-enum class WaitResult { Ready, TimedOut, Stop };
+enum class WaitResult { Ready, TimedOut, Woken, HungUp, Failed };
+
+// Why a wait ended without the descriptor being ready, as a port error.
+TPortError ErrorOf(WaitResult result) {
+  switch (result) {
+  case WaitResult::Ready: return TPortError::None;
+  case WaitResult::TimedOut: return TPortError::TimedOut;
+  case WaitResult::Woken: return TPortError::Interrupted;
+  case WaitResult::HungUp: return TPortError::HungUp;
+  case WaitResult::Failed: break;
+  }
+  return TPortError::Failed;
+}
+
+// What an errno of read() or write() on an open line means.
+TPortError ErrorOfErrno(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE ? TPortError::HungUp : TPortError::Failed;
+}
+
+// Why Open failed: the kind to branch on, the words for the operator.
+struct TFailure {
+  TPortError Kind = TPortError::None;
+  std::string Reason;
+};
 
 }  // namespace
 
@@ -77,7 +100,11 @@ struct TComPort::TPrivate {
   long LineRate = 9600;
   int BitsPerChar = 10;
 
-  std::string LastError;  // GUI thread only
+  std::string LastError;  // GUI thread only, as is OpenError
+  TPortError OpenError = TPortError::None;
+  // Set by the thread that writes or reads.
+  std::atomic<TPortError> WriteError{TPortError::None};
+  std::atomic<TPortError> ReadError{TPortError::None};
 
   // Closes the descriptor once no read or write uses it any more.
   void Release() {
@@ -97,23 +124,26 @@ struct TComPort::TPrivate {
     Wake.Clear();
   }
 
+  TPortError WriteAll(const std::uint8_t* buffer, int count);
+  TPortError ReadSome(std::uint8_t* dest, int& count);
+
   std::chrono::milliseconds LineTime(long bytes) const {
     const long long bits = static_cast<long long>(bytes) * BitsPerChar;
     return std::chrono::milliseconds(bits * 1000 / std::max(LineRate, 1L) + 1);
   }
 
   // Waits for events on Fd (0: only for a hang-up or error) for at most
-  // timeoutMs. Stop when woken by Close, on a hang-up or error.
+  // timeoutMs; Close and Open end it early (Woken).
   WaitResult WaitFd(short events, int timeoutMs) const {
     pollfd fds[2] = {{Fd, events, 0}, {Wake.Descriptor(), POLLIN, 0}};
     const nfds_t count = Wake.Descriptor() >= 0 ? 2 : 1;
     for (;;) {
       const int n = poll(fds, count, timeoutMs);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return WaitResult::Stop;
+      if (n < 0) return WaitResult::Failed;
       if (n == 0) return WaitResult::TimedOut;
-      if (count == 2 && fds[1].revents != 0) return WaitResult::Stop;
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::Stop;
+      if (count == 2 && fds[1].revents != 0) return WaitResult::Woken;
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitResult::HungUp;
       return WaitResult::Ready;
     }
   }
@@ -123,22 +153,26 @@ struct TComPort::TPrivate {
     return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
   }
 
-  // Waits until the driver's output queue and the transmitter are empty.
-  bool Drain(Clock::time_point deadline) const {
+  // Waits until the driver's output queue and the transmitter are empty;
+  // None when they are, else why not.
+  TPortError Drain(Clock::time_point deadline) const {
     for (;;) {
       int queued = 0;
-      if (ioctl(Fd, TIOCOUTQ, &queued) != 0) return false;
+      if (ioctl(Fd, TIOCOUTQ, &queued) != 0) return ErrorOfErrno(errno);
       if (queued <= 0) {
         unsigned int lsr = 0;
         if (ioctl(Fd, TIOCSERGETLSR, &lsr) != 0)
-          return errno != EIO;  // the driver cannot tell: the empty queue is all we know
-        if (lsr & TIOCSER_TEMT) return true;
+          // The driver cannot tell: the empty queue is all we know.
+          return errno == EIO ? TPortError::HungUp : TPortError::None;
+        if (lsr & TIOCSER_TEMT) return TPortError::None;
         queued = 1;  // the last bytes are still being shifted out
       }
       const int left = MsUntil(deadline);
-      if (left == 0) return false;
+      if (left == 0) return TPortError::TimedOut;
       const int step = static_cast<int>(std::min<long long>({LineTime(queued).count(), maxDrainStepMs, left}));
-      if (WaitFd(0, std::max(step, 1)) == WaitResult::Stop) return false;
+      const WaitResult waited = WaitFd(0, std::max(step, 1));
+      // Only a hang-up or an error wakes a wait for no events: a time-out is the next step.
+      if (waited != WaitResult::TimedOut && waited != WaitResult::Ready) return ErrorOf(waited);
     }
   }
 };
@@ -149,6 +183,12 @@ TComPort::~TComPort() { Close(); }
 
 std::string TComPort::LastError() const { return d->LastError; }
 
+TPortError TComPort::LastErrorKind() const { return d->OpenError; }
+
+TPortError TComPort::LastWriteError() const { return d->WriteError.load(std::memory_order_relaxed); }
+
+TPortError TComPort::LastReadError() const { return d->ReadError.load(std::memory_order_relaxed); }
+
 std::string TComPort::DevicePath() const {
   return DevicePathOverride.empty() ? ComDevicePath(PortNumber) : DevicePathOverride;
 }
@@ -156,12 +196,12 @@ std::string TComPort::DevicePath() const {
 namespace {
 
 // Opens path as this program's own serial device: a terminal, locked against
-// every other opener. -1 with reason set when that is not possible.
-int openExclusive(const std::string& path, std::string& reason) {
+// every other opener. -1 with failure set when that is not possible.
+int openExclusive(const std::string& path, TFailure& failure) {
   struct stat st {};
   // Refuse files, folders and pipes before opening anything.
   if (stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
-    reason = "not a serial device";
+    failure = {TPortError::NotSerial, "not a serial device"};
     return -1;
   }
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -172,23 +212,25 @@ int openExclusive(const std::string& path, std::string& reason) {
     case ENODEV:
     case ENXIO:
     case EIO:
-      reason = "no such device (" + errnoText(error) +
-               "). Check that the device is connected, or map this port to another device";
+      failure = {TPortError::NoDevice, "no such device (" + errnoText(error) +
+                                           "). Check that the device is connected, or map this port to another device"};
       break;
     case EACCES:
     case EPERM:
-      reason = "permission denied (" + errnoText(error) +
-               "). Add your user to the dialout group, e.g. with \"sudo adduser $USER dialout\", then log in again";
+      failure = {
+          TPortError::Permission,
+          "permission denied (" + errnoText(error) +
+              "). Add your user to the dialout group, e.g. with \"sudo adduser $USER dialout\", then log in again"};
       break;
-    case EBUSY: reason = "in use by another program"; break;
-    case EISDIR: reason = "not a serial device"; break;
-    default: reason = "cannot open the device (" + errnoText(error) + ")"; break;
+    case EBUSY: failure = {TPortError::Busy, "in use by another program"}; break;
+    case EISDIR: failure = {TPortError::NotSerial, "not a serial device"}; break;
+    default: failure = {TPortError::Failed, "cannot open the device (" + errnoText(error) + ")"}; break;
     }
     return -1;
   }
   if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
     ::close(fd);
-    reason = "not a serial device";
+    failure = {TPortError::NotSerial, "not a serial device"};
     return -1;
   }
   // flock stops every other opener, root included; TIOCEXCL also those that
@@ -196,44 +238,45 @@ int openExclusive(const std::string& path, std::string& reason) {
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(fd);
-    reason = error == EWOULDBLOCK ? "in use by another program" : "cannot lock the device (" + errnoText(error) + ")";
+    failure = error == EWOULDBLOCK ? TFailure{TPortError::Busy, "in use by another program"}
+                                   : TFailure{TPortError::Failed, "cannot lock the device (" + errnoText(error) + ")"};
     return -1;
   }
   if (ioctl(fd, TIOCEXCL) != 0) {
     const int error = errno;
     ::close(fd);
-    reason = "cannot take the device for this program alone (" + errnoText(error) + ")";
+    failure = {TPortError::Failed, "cannot take the device for this program alone (" + errnoText(error) + ")"};
     return -1;
   }
   return fd;
 }
 
-// Raw line with the given settings; false with reason set when the driver
-// does not take them.
-bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::string& reason) {
+// Raw line with the given settings; false with failure set when the settings
+// mean nothing or the driver does not take them.
+bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailure& failure) {
   if (rate <= 0) {
-    reason = "the rate of " + std::to_string(rate) + " bits per second is not valid";
+    failure = {TPortError::BadArgument, "the rate of " + std::to_string(rate) + " bits per second is not valid"};
     return false;
   }
   const LineSettings::TDataBits* const size = LineSettings::FindDataBits(dataBits);
   if (!size) {
-    reason = "a line cannot have " + std::to_string(dataBits) + " data bits";
+    failure = {TPortError::BadArgument, "a line cannot have " + std::to_string(dataBits) + " data bits"};
     return false;
   }
   const LineSettings::TParity* const parityBits = LineSettings::FindParity(parity);
   if (!parityBits) {
-    reason = "the parity code " + std::to_string(parity) + " is not known";
+    failure = {TPortError::BadArgument, "the parity code " + std::to_string(parity) + " is not known"};
     return false;
   }
   const LineSettings::TStopBits* const stop = LineSettings::FindStopBits(stopBits);
   if (!stop) {
-    reason = "the stop-bits code " + std::to_string(stopBits) + " is not known";
+    failure = {TPortError::BadArgument, "the stop-bits code " + std::to_string(stopBits) + " is not known"};
     return false;
   }
 
   termios t{};
   if (tcgetattr(fd, &t) != 0) {
-    reason = "cannot read the line settings (" + errnoText(errno) + ")";
+    failure = {TPortError::Failed, "cannot read the line settings (" + errnoText(errno) + ")"};
     return false;
   }
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
@@ -254,12 +297,13 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
     cfsetospeed(&t, standard->code);
   }
   if (tcsetattr(fd, TCSANOW, &t) != 0) {
-    reason = "the driver refused the line settings (" + errnoText(errno) + ")";
+    failure = {TPortError::Refused, "the driver refused the line settings (" + errnoText(errno) + ")"};
     return false;
   }
   if (!standard) {
     if (const int error = ComPortBaud::SetRate(fd, rate)) {
-      reason = "the driver refused the rate of " + std::to_string(rate) + " bits per second (" + errnoText(error) + ")";
+      failure = {TPortError::Refused, "the driver refused the rate of " + std::to_string(rate) + " bits per second (" +
+                                          errnoText(error) + ")"};
       return false;
     }
   }
@@ -267,7 +311,7 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   // tcsetattr succeeds when any part was taken: see what the driver kept.
   termios now{};
   if (tcgetattr(fd, &now) != 0) {
-    reason = "cannot read the line settings back (" + errnoText(errno) + ")";
+    failure = {TPortError::Failed, "cannot read the line settings back (" + errnoText(errno) + ")"};
     return false;
   }
   // A pseudo-terminal has no wire: it always reports 8 data bits without
@@ -278,16 +322,17 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
   if ((now.c_cflag & kept) != (line & kept)) {
     std::string parityWords = parityBits->Caption;
     for (char& c : parityWords) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    reason = "the driver refused the line settings (" + std::to_string(dataBits) + " data bits, " + parityWords + ", " +
-             (stop->Two ? "two" : "one") + " stop bits)";
+    failure = {TPortError::Refused, "the driver refused the line settings (" + std::to_string(dataBits) +
+                                        " data bits, " + parityWords + ", " + (stop->Two ? "two" : "one") +
+                                        " stop bits)"};
     return false;
   }
   // Drivers may round a rate to what their clock divides to; within 2 % the
   // line still works.
   const long actual = ComPortBaud::ReadRate(fd);
   if (actual < 0 || std::labs(actual - rate) * 50 > rate) {
-    reason = "the driver refused the rate of " + std::to_string(rate) + " bits per second";
-    if (actual >= 0) reason += " (it runs at " + std::to_string(actual) + ")";
+    failure = {TPortError::Refused, "the driver refused the rate of " + std::to_string(rate) + " bits per second"};
+    if (actual >= 0) failure.Reason += " (it runs at " + std::to_string(actual) + ")";
     return false;
   }
   return true;
@@ -298,28 +343,31 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, std::st
 int TComPort::Open() {
   d->Release();
   d->LastError.clear();
+  d->OpenError = TPortError::None;
 
   const int number = PortNumber;
   // The command-line tool may name the device itself (--port /dev/ttyUSB0).
   const bool byPath = !DevicePathOverride.empty();
   const std::string comName = "COM" + std::to_string(number);
   if (!byPath && (number < 1 || number > 4)) {
+    d->OpenError = TPortError::BadArgument;
     d->LastError = comName + " is not a port of this program; choose COM1 to COM4.";
     return 0;
   }
   const std::string path = byPath ? DevicePathOverride : ComDevicePath(number);
   const std::string name = byPath ? path : comName + " (" + path + ")";
-  std::string reason;
-  const int fd = openExclusive(path, reason);
+  TFailure failure;
+  const int fd = openExclusive(path, failure);
   if (fd < 0) {
-    d->LastError = name + ": " + reason + ".";
+    d->OpenError = failure.Kind;
+    d->LastError = name + ": " + failure.Reason + ".";
     return 0;
   }
 
   const int dataBits = DataBits;
   const int parity = Parity;
   const int stopBits = StopBits;
-  const bool configured = configure(fd, BaudRate, dataBits, parity, stopBits, reason);
+  const bool configured = configure(fd, BaudRate, dataBits, parity, stopBits, failure);
   {
     std::lock_guard<std::mutex> guard(d->Lock);
     d->Fd = fd;
@@ -330,7 +378,8 @@ int TComPort::Open() {
   // Open from the moment there is a descriptor, configured or not.
   IsOpen = 1;
   if (!configured) {
-    d->LastError = name + ": " + reason + ".";
+    d->OpenError = failure.Kind;
+    d->LastError = name + ": " + failure.Reason + ".";
     return 0;
   }
   return 1;
@@ -342,51 +391,66 @@ void TComPort::Close() {
 }
 
 int TComPort::Write(const std::uint8_t* buffer, int count) {
-  if (count < 0 || (count > 0 && !buffer)) return 0;
-  std::lock_guard<std::mutex> guard(d->Lock);
-  if (d->Fd < 0) return 0;
-  if (count == 0) return 1;
-  d->Unsent = true;  // until the bytes are known to have left
+  const TPortError error = d->WriteAll(buffer, count);
+  d->WriteError.store(error, std::memory_order_relaxed);
+  return error == TPortError::None ? 1 : 0;
+}
+
+TPortError TComPort::TPrivate::WriteAll(const std::uint8_t* buffer, int count) {
+  if (count < 0 || (count > 0 && !buffer)) return TPortError::BadArgument;
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Fd < 0) return TPortError::NotOpen;
+  if (count == 0) return TPortError::None;
+  Unsent = true;  // until the bytes are known to have left
 
   // Bounded by twice the line time plus a margin, so a stuck line (flow
   // control held, adapter gone) never holds the worker for good.
-  const Clock::time_point deadline = Clock::now() + 2 * d->LineTime(count) + std::chrono::seconds(2);
+  const Clock::time_point deadline = Clock::now() + 2 * LineTime(count) + std::chrono::seconds(2);
   int done = 0;
   while (done < count) {
-    const ssize_t n = ::write(d->Fd, buffer + done, static_cast<size_t>(count - done));
+    const ssize_t n = ::write(Fd, buffer + done, static_cast<size_t>(count - done));
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) return 0;
-    const int left = TPrivate::MsUntil(deadline);
-    if (left == 0) return 0;
-    if (d->WaitFd(POLLOUT, left) == WaitResult::Stop) return 0;
+    if (n < 0 && errno != EAGAIN) return ErrorOfErrno(errno);
+    const int left = MsUntil(deadline);
+    if (left == 0) return TPortError::TimedOut;
+    const WaitResult waited = WaitFd(POLLOUT, left);
+    if (waited != WaitResult::Ready && waited != WaitResult::TimedOut) return ErrorOf(waited);
   }
-  const bool drained = d->Drain(deadline);
-  d->Unsent = !drained;
-  return drained ? 1 : 0;
+  const TPortError drained = Drain(deadline);
+  Unsent = drained != TPortError::None;
+  return drained;
 }
 
 int TComPort::Read(std::uint8_t* dest, int& count) {
-  const int wanted = std::min(count, static_cast<int>(sizeof d->ReadBuffer));
+  const TPortError error = d->ReadSome(dest, count);
+  d->ReadError.store(error, std::memory_order_relaxed);
+  return count > 0 ? 1 : 0;
+}
+
+TPortError TComPort::TPrivate::ReadSome(std::uint8_t* dest, int& count) {
+  const int wanted = std::min(count, static_cast<int>(sizeof ReadBuffer));
   count = 0;
-  if (!dest || wanted <= 0) return 0;
+  if (!dest || wanted <= 0) return TPortError::BadArgument;
   // Never wait: while Open or Close holds the port there is simply nothing to read.
-  std::unique_lock<std::mutex> guard(d->Lock, std::try_to_lock);
-  if (!guard.owns_lock() || d->Fd < 0) return 0;
-  if (d->ReadHead == d->ReadTail) {
-    const ssize_t n = ::read(d->Fd, d->ReadBuffer, sizeof d->ReadBuffer);
-    if (n <= 0) return 0;  // nothing waiting, or hung up
-    d->ReadHead = 0;
-    d->ReadTail = static_cast<int>(n);
+  std::unique_lock<std::mutex> guard(Lock, std::try_to_lock);
+  if (!guard.owns_lock() || Fd < 0) return TPortError::NotOpen;
+  if (ReadHead == ReadTail) {
+    const ssize_t n = ::read(Fd, ReadBuffer, sizeof ReadBuffer);
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return ErrorOfErrno(errno);
+    // A hung-up terminal reads as empty as a quiet one; only poll tells them apart.
+    if (n <= 0) return WaitFd(POLLIN, 0) == WaitResult::HungUp ? TPortError::HungUp : TPortError::None;
+    ReadHead = 0;
+    ReadTail = static_cast<int>(n);
   }
-  const int n = std::min(wanted, d->ReadTail - d->ReadHead);
-  std::memcpy(dest, d->ReadBuffer + d->ReadHead, static_cast<size_t>(n));
-  d->ReadHead += n;
+  const int n = std::min(wanted, ReadTail - ReadHead);
+  std::memcpy(dest, ReadBuffer + ReadHead, static_cast<size_t>(n));
+  ReadHead += n;
   count = n;
-  return 1;
+  return TPortError::None;
 }
 
 int TComPort::ReadByte(std::uint8_t* dest) {

@@ -8,6 +8,23 @@
 #include <memory>
 #include <string>
 
+// Why a port operation failed, beside the words of LastError: a value for
+// callers to branch on.
+enum class TPortError : std::uint8_t {
+  None,         // it worked (for Read: also when nothing was waiting)
+  BadArgument,  // a null buffer, a negative count, a COM number or line setting that means nothing
+  NotOpen,      // no device open (or Open or Close holding it this instant)
+  NoDevice,     // Open: nothing at the device path
+  Permission,   // Open: no right to open the device
+  Busy,         // Open: another program holds the device
+  NotSerial,    // Open: the path is not a serial device
+  Refused,      // Open: the driver did not take the line settings or the rate
+  TimedOut,     // Write: the bytes did not leave in time (flow control held, adapter stuck)
+  Interrupted,  // Write: Close or Open ended it
+  HungUp,       // the line hung up or the device went away
+  Failed,       // any other error the system reported
+};
+
 class TComPort {
 public:
   TComPort();
@@ -29,9 +46,14 @@ public:
   int LoadSettings(const char* basePath);
   int SaveSettings(const char* basePath);
 
-  // Why the last Open failed, in plain words, naming the device path; empty
-  // after a successful Open.
+  // Why the last Open failed, in plain words, naming the device path, and as
+  // a kind; empty and None after a successful Open.
   std::string LastError() const;
+  TPortError LastErrorKind() const;
+  // Why the last Write and the last Read returned 0; None after one that
+  // worked. Set by the thread that writes or reads, readable from any.
+  TPortError LastWriteError() const;
+  TPortError LastReadError() const;
   // The device path that PortNumber maps to now (DevicePathOverride when set).
   std::string DevicePath() const;
   // When not empty, Open opens this device path instead of the one PortNumber

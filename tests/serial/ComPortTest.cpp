@@ -142,6 +142,7 @@ TEST_F(ComPortTest, ReadReturnsZeroUntilAByteArrives) {
     int count = 4;
     EXPECT_EQ(port.Read(&byte, count), 0);
     EXPECT_EQ(count, 0);
+    EXPECT_EQ(port.LastReadError(), TPortError::None);
   }
   EXPECT_EQ(byte, 0xAA);
   pty.Write({0x2F});
@@ -161,7 +162,9 @@ TEST_F(ComPortTest, AfterCloseNothingWorksAndReopenStartsClean) {
   port.Close();
   EXPECT_EQ(port.IsOpen, 0);
   EXPECT_EQ(Write(frame), 0);
+  EXPECT_EQ(port.LastWriteError(), TPortError::NotOpen);
   EXPECT_EQ(port.ReadByte(&byte), 0);
+  EXPECT_EQ(port.LastReadError(), TPortError::NotOpen);
 
   pty.Write({'X', 'Y'});
   ASSERT_TRUE(WaitUntil([&] { return Waiting() == 2; }));
@@ -175,6 +178,7 @@ TEST_F(ComPortTest, SecondOpenerInThisProcessIsRefusedAndKeepsItsState) {
   other.PortNumber = 1;
   EXPECT_EQ(other.Open(), 0);
   EXPECT_EQ(other.IsOpen, 0);
+  EXPECT_EQ(other.LastErrorKind(), TPortError::Busy);
   EXPECT_THAT(other.LastError(), HasSubstr("in use by another program"));
   EXPECT_THAT(other.LastError(), HasSubstr(pty.SlavePath()));
 
@@ -191,6 +195,7 @@ TEST_F(ComPortTest, SecondOpenerInThisProcessIsRefusedAndKeepsItsState) {
   EXPECT_EQ(pty.Read(4), frame);
   port.Close();
   EXPECT_EQ(other.Open(), 1) << other.LastError();
+  EXPECT_EQ(other.LastErrorKind(), TPortError::None);
 }
 
 TEST_F(ComPortTest, OpenerInAnotherProcessIsRefused) {
@@ -247,6 +252,7 @@ TEST_F(ComPortTest, PortNumbersAndPathsThatAreNoSerialDeviceAreRefused) {
   for (int number : {0, 5, 255}) {
     port.PortNumber = static_cast<std::uint8_t>(number);
     EXPECT_EQ(port.Open(), 0) << number;
+    EXPECT_EQ(port.LastErrorKind(), TPortError::BadArgument);
     EXPECT_THAT(port.LastError(), HasSubstr("COM1 to COM4"));
   }
   port.PortNumber = 1;
@@ -255,13 +261,15 @@ TEST_F(ComPortTest, PortNumbersAndPathsThatAreNoSerialDeviceAreRefused) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("keep me");
   file.close();
-  for (const auto& [path, reason] : {std::pair{file.fileName().toStdString(), "not a serial device"},
-                                     {folder, "not a serial device"},
-                                     {"/dev/null", "not a serial device"},
-                                     {folder + "/ttyUSB9", "no such device"}}) {
+  for (const auto& [path, reason, kind] :
+       {std::tuple{file.fileName().toStdString(), "not a serial device", TPortError::NotSerial},
+        {folder, "not a serial device", TPortError::NotSerial},
+        {"/dev/null", "not a serial device", TPortError::NotSerial},
+        {folder + "/ttyUSB9", "no such device", TPortError::NoDevice}}) {
     ASSERT_TRUE(SetComDevicePath(1, path));
     EXPECT_EQ(port.Open(), 0) << path;
     EXPECT_EQ(port.IsOpen, 0) << path;
+    EXPECT_EQ(port.LastErrorKind(), kind) << path;
     EXPECT_THAT(port.LastError(), HasSubstr(reason));
     EXPECT_THAT(port.LastError(), HasSubstr(path));
   }
@@ -287,6 +295,7 @@ TEST_F(ComPortTest, DeviceWithoutPermissionNamesTheDialoutGroup) {
   ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0), 0);
   EXPECT_EQ(port.Open(), 0);
   EXPECT_EQ(port.IsOpen, 0);
+  EXPECT_EQ(port.LastErrorKind(), TPortError::Permission);
   EXPECT_THAT(port.LastError(), HasSubstr("permission denied"));
   EXPECT_THAT(port.LastError(), HasSubstr("dialout"));
 }
@@ -305,6 +314,7 @@ TEST_F(ComPortTest, RatesReachTheDriverUnchanged) {
     port.BaudRate = rate;
     EXPECT_EQ(port.Open(), 0) << rate;
     EXPECT_EQ(port.IsOpen, 1);
+    EXPECT_EQ(port.LastErrorKind(), TPortError::BadArgument);
     EXPECT_THAT(port.LastError(), HasSubstr("not valid"));
   }
 }
@@ -337,6 +347,7 @@ TEST_F(ComPortTest, LineCodesSetTheFrameFormatAndFlowControlIsLeftAlone) {
     port.Parity = static_cast<std::uint8_t>(parity);
     port.StopBits = static_cast<std::uint8_t>(stopBits);
     EXPECT_EQ(port.Open(), 0);
+    EXPECT_EQ(port.LastErrorKind(), TPortError::BadArgument);
     EXPECT_THAT(port.LastError(), HasSubstr(reason));
   }
 }
@@ -354,7 +365,9 @@ TEST_F(ComPortTest, HangUpFailsQuietlyWithoutSpinningAndReopenWorks) {
   }
   EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0) << "reading a hung-up device burns CPU";
   EXPECT_EQ(delivered, 0);
+  EXPECT_EQ(port.LastReadError(), TPortError::HungUp);
   EXPECT_EQ(Write(frame), 0);
+  EXPECT_EQ(port.LastWriteError(), TPortError::HungUp);
   EXPECT_EQ(port.IsOpen, 1);  // open until the program closes it
 
   PtyPair back;  // the device comes back, under another name as a replugged adapter may
@@ -362,7 +375,18 @@ TEST_F(ComPortTest, HangUpFailsQuietlyWithoutSpinningAndReopenWorks) {
   port.Close();
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   EXPECT_EQ(Write(frame), 1);
+  EXPECT_EQ(port.LastWriteError(), TPortError::None);
   EXPECT_EQ(back.Read(4), frame);
+}
+
+// Nobody reads the other end, so the block cannot leave within the bound the
+// write sets itself.
+TEST_F(ComPortTest, AWriteThatCannotLeaveInTimeSaysItTimedOut) {
+  port.BaudRate = 4000000;  // the bound is then about 2.3 s for 64 KiB
+  ASSERT_EQ(port.Open(), 1) << port.LastError();
+  EXPECT_EQ(Write(Bytes(64 * 1024, 0x55)), 0);
+  EXPECT_EQ(port.LastWriteError(), TPortError::TimedOut);
+  EXPECT_EQ(port.IsOpen, 1);
 }
 
 TEST_F(ComPortTest, CloseFromAnotherThreadEndsAWriteThatCannotFinish) {
@@ -388,6 +412,7 @@ TEST_F(ComPortTest, CloseFromAnotherThreadEndsAWriteThatCannotFinish) {
   writer.join();
   ASSERT_TRUE(ended) << "Close did not end the waiting Write";
   EXPECT_EQ(result, 0);
+  EXPECT_EQ(port.LastWriteError(), TPortError::Interrupted);
   EXPECT_EQ(port.IsOpen, 0);
 
   pty.Read(block.size(), 500ms);  // what got through before the close
