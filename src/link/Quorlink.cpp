@@ -100,6 +100,11 @@ TQUORLINK::TRxEvent TQUORLINK::ReceiveByte(std::uint8_t byte, int& status) {
     status = 1;
     return RxEvent;
   }
+  // A frame completes at length + 2 bytes, so the count only gets past that
+  // when DataLength was lowered below what was already collected: that frame
+  // can never complete. The two bytes of slack before the length error are
+  // part of the link's receive rule; capture files and their replays rely on
+  // a byte stream always giving the same sequence of receive events.
   if (count > length + 4) {
     RxCount = 0;
     RxStatus.store(3, Relaxed);

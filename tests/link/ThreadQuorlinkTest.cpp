@@ -67,8 +67,14 @@ TEST(ThreadQuorlink, WithoutALinkItOnlyBeats) {
   TThread_Quorlink thread(true);
   EXPECT_EQ(thread.PassCount(), 0u);  // suspended until resumed
   thread.SetPriority(TThread_Quorlink::tpHighest);
+  const auto start = std::chrono::steady_clock::now();
   thread.Resume();
   EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= 5; }));
+  const std::uint64_t passes = thread.PassCount();
+  // Not sooner than the beat allows: pass n ends n - 1 beats after the first at the earliest.
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(10 * static_cast<long long>(passes - 1)))
+      << passes << " passes";
   EXPECT_FALSE(HandOffWaiting(thread));
   thread.Terminate();
   thread.WaitFor();
@@ -76,20 +82,34 @@ TEST(ThreadQuorlink, WithoutALinkItOnlyBeats) {
   EXPECT_TRUE(thread.Terminated());
 }
 
-// Counts are compared after the thread has stopped, so they relate to whole
-// passes, not to wall time.
+// The hook reads the passes completed so far as each frame goes out: six
+// before the first (it goes on the seventh pass), then seven more each time.
 TEST(ThreadQuorlink, SourceModeTransmitsOnEverySeventhPass) {
-  for (const std::uint32_t stopAfter : {1u, 4u}) {
-    TQUORLINK link;  // port closed: every write fails, every attempt counts
+  struct Context {
+    TThread_Quorlink* Thread;
+    std::atomic<int> Frames{0};
+    std::uint64_t Passes[4] = {};
+  };
+  {
+    TQUORLINK link;
     link.Mode = 1;
     TThread_Quorlink thread(true);
+    Context context{&thread};
     thread.Link = &link;
+    thread.SetTransmitHook(
+        [](void* c, TQUORLINK*) {
+          auto* ctx = static_cast<Context*>(c);
+          const int frame = ctx->Frames.load();
+          if (frame < 4) ctx->Passes[frame] = ctx->Thread->PassCount();
+          ctx->Frames.store(frame + 1);
+        },
+        &context);
     thread.Resume();
-    EXPECT_TRUE(WaitUntil([&] { return link.SentFrameCount >= stopAfter; }));
+    EXPECT_TRUE(WaitUntil([&] { return context.Frames.load() >= 4; }));
     thread.Terminate();
     thread.WaitFor();
-    EXPECT_GE(link.SentFrameCount, stopAfter);
-    EXPECT_EQ(link.SentFrameCount, thread.PassCount() / 7) << "passes " << thread.PassCount();
+    EXPECT_EQ(std::vector<std::uint64_t>(context.Passes, context.Passes + 4),
+              (std::vector<std::uint64_t>{6, 13, 20, 27}));
   }
 
   LinkOnPty t(1);
@@ -211,9 +231,14 @@ TEST(ThreadQuorlink, WaitingForBytesSkipsOnlyTheEmptyPasses) {
   thread.Resume();
   ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() >= 1; }));
 
-  // A quiet line: the beat would have run some 25 passes by now.
+  // A quiet line: a thread on the plain beat runs ten passes meanwhile, the
+  // waiting worker at most the one it was in.
   const std::uint64_t quiet = thread.PassCount();
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  {
+    TThread_Quorlink beat(true);
+    beat.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return beat.PassCount() >= 10; }));
+  }
   EXPECT_LE(thread.PassCount(), quiet + 1);
 
   const Bytes a(24, 0xA1), b(24, 0xB2), c(24, 0xC3);
