@@ -7,9 +7,12 @@
 # Groups combine: "tools/install-deps.sh test package".
 set -euo pipefail
 
+# Qt Charts draws the trend and the capture viewer; its CMake files look for
+# Qt's OpenGL modules, which Debian's qt6-charts-dev does not pull in itself.
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
 )
 for group in "$@"; do
   case "$group" in

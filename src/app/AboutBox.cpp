@@ -53,7 +53,7 @@ TAboutBox::TAboutBox(QWidget* parent)
   Copyright->setGeometry(R(8, 88, 265, 16));
 
   Comments = new QLabel(
-      QStringLiteral("The Quorlink Simulator authors.\nA test tool for the Quorlink truck data link."), Panel1);
+      QStringLiteral("The Quorlink Simulator authors.\nFree software under the GNU GPL, GPL-3.0-or-later."), Panel1);
   Comments->setObjectName(QStringLiteral("Comments"));
   Comments->setGeometry(R(8, 108, 265, 44));
   Comments->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -7,6 +7,7 @@
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
 #include "serial/dialog/ComportConfiguration.h"
+#include "simulator/trend/TrendWindow.h"
 #include "simulator/window/FormQuorlink.h"
 #include "widgets/FormLayout.h"
 #include "widgets/Glyphs.h"
@@ -104,6 +105,9 @@ void TMainForm::CreateMenus() {
       AddItem(WindowMenu, "WindowCascadeItem", QStringLiteral("&Cascade"), QStringLiteral("Cascade all windows"));
   WindowArrangeItem = AddItem(WindowMenu, "WindowArrangeItem", QStringLiteral("&Arrange All"),
                               QStringLiteral("Arrange minimized windows"));
+  WindowMenu->addSeparator();
+  WindowTrendItem = AddItem(WindowMenu, "WindowTrendItem", QStringLiteral("Live T&rend"),
+                            QStringLiteral("Plot values over time as frames come and go"));
 
   HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
@@ -192,6 +196,7 @@ void TMainForm::ConnectCommands() {
   Command(WindowTileItem, &QAction::triggered, &TMainForm::WindowTile);
   Command(WindowCascadeItem, &QAction::triggered, &TMainForm::WindowCascade);
   Command(WindowArrangeItem, &QAction::triggered, &TMainForm::WindowArrange);
+  Command(WindowTrendItem, &QAction::triggered, &TMainForm::WindowTrend);
   Command(HelpContentsItem, &QAction::triggered, &TMainForm::HelpContents);
   Command(HelpSearchItem, &QAction::triggered, &TMainForm::HelpSearch);
   Command(HelpHowToUseItem, &QAction::triggered, &TMainForm::HelpHowToUse);
@@ -327,6 +332,9 @@ void TMainForm::Button_OpenTruckSimulatorClick() {
     SimulatorForm->Link = Link.get();
     SimulatorForm->SetMode(Mode);
     SimulatorForm->SetNumberBytes(Link->DataLength.load());
+    connect(SimulatorForm.get(), &TForm_QUORLINK::RecordSet, this, [this](const std::uint8_t* record, int length) {
+      if (TrendForm) TrendForm->AddRecord(0, length, record);
+    });
   }
   SimulatorForm->show();
   SimulatorForm->raise();
@@ -361,6 +369,7 @@ void TMainForm::LogFrame(int status) {
   std::uint8_t record[256];
   std::uint8_t length = 0;
   Link->GetRecord(record, sizeof record, &length);
+  if (TrendForm) TrendForm->AddRecord(status, length, record);
   if (!LogFile.LogFrame(status, length, record)) ReportCaptureFailure(LogError());
 }
 
@@ -433,6 +442,13 @@ void TMainForm::FileExit() { close(); }
 void TMainForm::WindowTile() {}
 void TMainForm::WindowCascade() {}
 void TMainForm::WindowArrange() {}
+
+void TMainForm::WindowTrend() {
+  if (!TrendForm) TrendForm = std::make_unique<TrendWindow>(Mode);
+  TrendForm->show();
+  TrendForm->raise();
+  TrendForm->activateWindow();
+}
 
 THelpWindow& TMainForm::Help() {
   if (!HelpWindow) HelpWindow = new THelpWindow(this);

@@ -24,6 +24,7 @@ class TQUORLINK;
 class TQtHandOff;
 class TThread_Quorlink;
 class THelpWindow;
+class TrendWindow;
 
 class TMainForm : public QMainWindow, public TCaptureLog {
   Q_OBJECT
@@ -49,6 +50,7 @@ public:
   TQUORLINK* GetLink() const { return Link.get(); }
   TThread_Quorlink* GetLinkThread() const { return LinkThread.get(); }
   TForm_QUORLINK* GetSimulatorForm() const { return SimulatorForm.get(); }
+  TrendWindow* GetTrendWindow() const { return TrendForm.get(); }
   int GetMode() const { return Mode; }
 
   QStatusBar* StatusLine;
@@ -79,6 +81,7 @@ public:
   QAction* WindowTileItem;
   QAction* WindowCascadeItem;
   QAction* WindowArrangeItem;
+  QAction* WindowTrendItem;
   QAction* HelpContentsItem;
   QAction* HelpSearchItem;
   QAction* HelpHowToUseItem;
@@ -108,6 +111,7 @@ public:
   void WindowTile();
   void WindowCascade();
   void WindowArrange();
+  void WindowTrend();
   void HelpContents();
   void HelpSearch();
   void HelpHowToUse();
@@ -150,6 +154,7 @@ private:
   std::unique_ptr<TThread_Quorlink> LinkThread;   // from the first Open Port on; never stopped before the end
   std::unique_ptr<TQtHandOff> HandOff;            // runs LinkThread's hand-overs here
   std::unique_ptr<TForm_QUORLINK> SimulatorForm;  // a window of its own, hidden rather than closed
+  std::unique_ptr<TrendWindow> TrendForm;         // the same, from the first Window > Live Trend on
 
   THelpWindow* HelpWindow = nullptr;  // a child: Qt deletes it
 };

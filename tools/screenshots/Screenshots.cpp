@@ -10,6 +10,8 @@
 #include "capture/window/QuorlinkCapture.h"
 #include "link/Quorlink.h"
 #include "serial/dialog/ComportConfiguration.h"
+#include "simulator/chart/ValueChart.h"
+#include "simulator/trend/TrendWindow.h"
 #include "simulator/window/FormQuorlink.h"
 #include "widgets/Messages.h"
 
@@ -22,6 +24,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -89,6 +92,30 @@ void MainWindows(int mode, const QString& modeName) {
   }
 }
 
+// A minute of a truck pulling away and stopping again, with a few receive
+// errors, as the live trend shows it.
+void Trend(int mode, const QString& modeName) {
+  TrendWindow trend(mode);
+  trend.Chart()->SetChosen(
+      {ChartValues::Find(QStringLiteral("ground_speed")), ChartValues::Find(QStringLiteral("engine_rpm")),
+       ChartValues::Find(QStringLiteral("fuel_level")), ChartValues::Find(QStringLiteral("hand_brake")),
+       ChartValues::Find(QStringLiteral("dump_body_up"))});
+  const qint64 start = trend.Now() - 60000;
+  std::uint8_t record[TruckDataMap::RecordSize] = {};
+  for (int i = 0; i * 70 <= 60000; ++i) {
+    const double s = i * 0.07;
+    const double speed = s < 10 ? 0 : s < 35 ? (s - 10) * 7.6 : s < 45 ? 190 : std::max(0.0, 190 - (s - 45) * 19);
+    record[TruckDataMap::GroundSpeed] = static_cast<std::uint8_t>(speed);
+    record[TruckDataMap::EngineRPM] = static_cast<std::uint8_t>(60 + speed * 0.8 + 6 * std::sin(s * 3));
+    record[TruckDataMap::FuelLevel] = static_cast<std::uint8_t>(180 - s * 0.4);
+    record[TruckDataMap::Status1] =
+        static_cast<std::uint8_t>((s < 8 || s > 56 ? 0x01 : 0) | (s > 48 && s < 54 ? 0x80 : 0));
+    const int status = mode == 0 && (i == 300 || i == 301 || i == 610) ? 1 : mode == 0 && i == 450 ? 3 : 0;
+    trend.AddRecordAt(start + i * 70, status, 24, record);
+  }
+  Save(&trend, QStringLiteral("trend-") + modeName);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +138,7 @@ int main(int argc, char** argv) {
   }
   MainWindows(0, QStringLiteral("display"));
   MainWindows(1, QStringLiteral("source"));
+  Trend(0, QStringLiteral("display"));
   {
     TQUORLINK link;
     TForm_ComportConfiguration dialog;

@@ -379,10 +379,12 @@ int TForm_QUORLINK::SendTruckData() {
   if (!Link) return 0;
   const std::uint8_t n = static_cast<std::uint8_t>(AdvSpinEdit_NumberBytes->value() & 0xFF);
   int result = 1;
-  if (Mode != 0)
+  if (Mode != 0) {
     result = Link->SetRecord(TruckData, n);
-  else
+    if (result) emit RecordSet(TruckData, n);
+  } else {
     Link->DataLength = n;
+  }
   ReceiveStatus = Link->RxStatus;
   return result;
 }

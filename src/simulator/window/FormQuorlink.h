@@ -144,6 +144,10 @@ public:
   QTimer* Timer_QuorlinkDataUpdate;
   QTimer* Timer_Display;
 
+signals:
+  // Source mode: the record just handed to the link for sending.
+  void RecordSet(const std::uint8_t* record, int length);
+
 protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
