@@ -72,6 +72,7 @@ TQUORLINK::TRxEvent TQUORLINK::ReceiveByte(std::uint8_t byte, int& status) {
     if (byte == StartByte) {
       RxBuffer[0] = byte;
       RxCount = 1;
+      FrameStartCount.fetch_add(1, Relaxed);
       RxStatus.store(2, Relaxed);
       status = 2;
     }
@@ -96,6 +97,7 @@ TQUORLINK::TRxEvent TQUORLINK::ReceiveByte(std::uint8_t byte, int& status) {
       status = 0;
       return RxGoodFrame;
     }
+    ChecksumErrorCount.fetch_add(1, Relaxed);
     RxStatus.store(1, Relaxed);
     status = 1;
     return RxEvent;
@@ -107,6 +109,7 @@ TQUORLINK::TRxEvent TQUORLINK::ReceiveByte(std::uint8_t byte, int& status) {
   // a byte stream always giving the same sequence of receive events.
   if (count > length + 4) {
     RxCount = 0;
+    LengthErrorCount.fetch_add(1, Relaxed);
     RxStatus.store(3, Relaxed);
     status = 3;
     return RxEvent;

@@ -7,9 +7,11 @@
 // GetRecord, the configuration and the port operations. Every copy of the
 // record, in or out, is of one whole record.
 
+#include "link/RxByteRing.h"
 #include "serial/ComPort.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -53,6 +55,16 @@ public:
   std::atomic<std::int32_t> RxStatus{0};
   std::atomic<std::uint32_t> GoodFrameCount{0};
   std::atomic<std::uint32_t> SentFrameCount{0};
+  // The receiver's events as they happen. One call of Receive may meet several
+  // (a checksum error, then the start of the next frame), while RxStatus
+  // tells only where the receiver was left.
+  std::atomic<std::uint32_t> ChecksumErrorCount{0};
+  std::atomic<std::uint32_t> LengthErrorCount{0};
+  std::atomic<std::uint32_t> FrameStartCount{0};
+  // When the last good frame was read (steady clock, nanoseconds); 0 before the first.
+  std::atomic<std::int64_t> LastGoodFrameTime{0};
+  // The last bytes the receiver read, while switched on (ByteRing.SetEnabled).
+  TRxByteRing ByteRing;
 
 private:
   std::mutex RecordLock;  // guards DataRecord
@@ -66,11 +78,26 @@ private:
 template <class NextByte>
 int TQUORLINK::ReceiveFrom(NextByte&& next, int& status) {
   if (Mode.load(std::memory_order_relaxed) != 0) return 0;
+  TRxByteRing* const ring = ByteRing.Enabled() ? &ByteRing : nullptr;
+  std::int64_t readAt = 0;  // one clock reading for all the bytes of a call
   int result = 0;
   std::uint8_t byte = 0;
   while (next(byte)) {
-    switch (ReceiveByte(byte, status)) {
-    case RxGoodFrame: return 1;
+    if (readAt == 0) readAt = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    const bool idle = RxCount == 0;
+    const TRxEvent event = ReceiveByte(byte, status);
+    if (ring) {
+      TRxByteRing::TMark mark = TRxByteRing::Data;
+      if (idle)
+        mark = RxCount != 0 ? TRxByteRing::FrameStart : TRxByteRing::Stray;
+      else if (event == RxGoodFrame)
+        mark = TRxByteRing::GoodEnd;
+      else if (event == RxEvent)
+        mark = status == 1 ? TRxByteRing::ChecksumEnd : TRxByteRing::LengthEnd;
+      ring->Push(byte, mark, readAt / 1000);
+    }
+    switch (event) {
+    case RxGoodFrame: LastGoodFrameTime.store(readAt, std::memory_order_relaxed); return 1;
     case RxEvent: result = 1; break;
     case RxNone: break;
     }
