@@ -3,9 +3,11 @@
 #include "app/AboutBox.h"
 #include "app/Application.h"
 #include "app/HelpWindow.h"
+#include "link/LinkFigures.h"
 #include "link/QtHandOff.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
+#include "link/window/QuorlinkBytes.h"
 #include "serial/dialog/ComportConfiguration.h"
 #include "simulator/trend/TrendWindow.h"
 #include "simulator/window/FormQuorlink.h"
@@ -19,6 +21,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
+#include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QPageSetupDialog>
@@ -64,7 +67,8 @@ void TMainForm::Command(Sender* sender, Signal signal, void (TMainForm::*handler
 TMainForm::TMainForm(QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      Link(std::make_unique<TQUORLINK>()) {
+      Link(std::make_unique<TQUORLINK>()),
+      Figures(std::make_unique<TLinkFigures>(*Link)) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("QUORLINK SIMULATOR"));
 
@@ -108,6 +112,8 @@ void TMainForm::CreateMenus() {
   WindowMenu->addSeparator();
   WindowTrendItem = AddItem(WindowMenu, "WindowTrendItem", QStringLiteral("Live T&rend"),
                             QStringLiteral("Plot values over time as frames come and go"));
+  WindowBytesItem = AddItem(WindowMenu, "WindowBytesItem", QStringLiteral("&Bytes"),
+                            QStringLiteral("Show the bytes the link received"));
 
   HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
@@ -173,6 +179,14 @@ void TMainForm::CreateStatusLine() {
   StatusLine->setObjectName(QStringLiteral("StatusLine"));
   StatusLine->setSizeGripEnabled(false);
   StatusLine->setFixedHeight(FormLayout::S(23));
+  // A normal item: a hint covers it while shown and it comes back after.
+  StatusText_Link = new QLabel(StatusLine);
+  StatusText_Link->setObjectName(QStringLiteral("StatusText_Link"));
+  StatusLine->addWidget(StatusText_Link, 1);
+  Timer_LinkFigures = new QTimer(this);
+  Timer_LinkFigures->setObjectName(QStringLiteral("Timer_LinkFigures"));
+  Timer_LinkFigures->setInterval(1000);
+  connect(Timer_LinkFigures, &QTimer::timeout, this, &TMainForm::Timer_LinkFiguresTimer);
 }
 
 void TMainForm::ConnectCommands() {
@@ -197,6 +211,7 @@ void TMainForm::ConnectCommands() {
   Command(WindowCascadeItem, &QAction::triggered, &TMainForm::WindowCascade);
   Command(WindowArrangeItem, &QAction::triggered, &TMainForm::WindowArrange);
   Command(WindowTrendItem, &QAction::triggered, &TMainForm::WindowTrend);
+  Command(WindowBytesItem, &QAction::triggered, &TMainForm::WindowBytes);
   Command(HelpContentsItem, &QAction::triggered, &TMainForm::HelpContents);
   Command(HelpSearchItem, &QAction::triggered, &TMainForm::HelpSearch);
   Command(HelpHowToUseItem, &QAction::triggered, &TMainForm::HelpHowToUse);
@@ -208,8 +223,9 @@ TMainForm::~TMainForm() {
   StopLinkThread();
   HandOff.reset();
   LinkThread.reset();
-  // The simulator window's timers use the link; it goes before the link does.
+  // The simulator and bytes windows' timers use the link; they go before it.
   SimulatorForm.reset();
+  BytesForm.reset();
   LogFile.CloseLog();
 }
 
@@ -217,6 +233,10 @@ int TMainForm::SetMode(int mode) {
   Link->Mode = mode;
   Mode = mode;
   MenuItem_Log->menuAction()->setVisible(mode == 0);
+  // Display mode keeps the last bytes read, so that they are there to look
+  // at when something went wrong.
+  Link->ByteRing.SetEnabled(mode == 0);
+  WindowBytesItem->setVisible(mode == 0);
   return 1;
 }
 
@@ -289,6 +309,7 @@ void TMainForm::Button_OpenClick() {
   ApplyPortPattern();
   if (!LinkThread) StartLinkThread();
   SavetoLogfile1->setEnabled(true);
+  if (Link->IsOpen) StartLinkFigures();
 }
 
 void TMainForm::Button_ComConfigurationClick() {
@@ -298,6 +319,7 @@ void TMainForm::Button_ComConfigurationClick() {
     ApplyOpenPattern();
     if (!LinkThread) StartLinkThread();
     SavetoLogfile1->setEnabled(true);
+    StartLinkFigures();
   } else {
     ApplyClosedPattern();
   }
@@ -307,6 +329,7 @@ void TMainForm::Button_CloseClick() {
   Link->Close();
   ApplyClosedPattern();
   SavetoLogfile1->setEnabled(false);
+  StopLinkFigures();
 }
 
 void TMainForm::Button_SaveConfigurationClick() { Link->SaveConfiguration(SettingsBasePath(Mode)); }
@@ -322,6 +345,42 @@ void TMainForm::StartLinkThread() {
   LinkThread->Resume();
 }
 
+// Link figures -------------------------------------------------------------------
+
+void TMainForm::StartLinkFigures() {
+  if (Mode != 0) return;
+  Figures->Restart(TLinkFigures::Clock::now());
+  Timer_LinkFigures->start();
+  StatusText_Link->setText(LinkStatusText());
+}
+
+void TMainForm::StopLinkFigures() {
+  Figures->Stop();
+  Timer_LinkFigures->stop();
+  StatusText_Link->clear();
+}
+
+void TMainForm::Timer_LinkFiguresTimer() {
+  Figures->Sample(TLinkFigures::Clock::now());
+  const QString text = LinkStatusText();
+  if (StatusText_Link->text() != text) StatusText_Link->setText(text);
+}
+
+// What the status line says of the link: how long it has been quiet, or its
+// frame rate; then the receive events by kind since Open Port.
+QString TMainForm::LinkStatusText() const {
+  const auto now = TLinkFigures::Clock::now();
+  const QString state = Figures->Quiet(now)
+                            ? QStringLiteral("No frames for %1")
+                                  .arg(QString::fromStdString(TLinkFigures::AgeText(Figures->QuietFor(now))))
+                            : QStringLiteral("%1 frames/s").arg(Figures->FramesPerSecond(), 0, 'f', 1);
+  return QStringLiteral("%1 \u00B7 %2 good \u00B7 %3 CRC \u00B7 %4 length")
+      .arg(state)
+      .arg(Figures->GoodFrames())
+      .arg(Figures->ChecksumErrors())
+      .arg(Figures->LengthErrors());
+}
+
 void TMainForm::ReceiveHook(void* context, int status) { static_cast<TMainForm*>(context)->LogFrame(status); }
 
 // Launchers ------------------------------------------------------------------
@@ -330,6 +389,7 @@ void TMainForm::Button_OpenTruckSimulatorClick() {
   if (!SimulatorForm) {
     SimulatorForm = std::make_unique<TForm_QUORLINK>(nullptr);
     SimulatorForm->Link = Link.get();
+    SimulatorForm->Figures = Figures.get();
     SimulatorForm->SetMode(Mode);
     SimulatorForm->SetNumberBytes(Link->DataLength.load());
     connect(SimulatorForm.get(), &TForm_QUORLINK::RecordSet, this, [this](const std::uint8_t* record, int length) {
@@ -448,6 +508,16 @@ void TMainForm::WindowTrend() {
   TrendForm->show();
   TrendForm->raise();
   TrendForm->activateWindow();
+}
+
+void TMainForm::WindowBytes() {
+  if (!BytesForm) {
+    BytesForm = std::make_unique<TForm_QuorlinkBytes>(nullptr);
+    BytesForm->Link = Link.get();
+  }
+  BytesForm->show();
+  BytesForm->raise();
+  BytesForm->activateWindow();
 }
 
 THelpWindow& TMainForm::Help() {

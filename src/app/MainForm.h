@@ -15,11 +15,15 @@
 class QAction;
 class QFileDialog;
 class QFrame;
+class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class QTimer;
 class QToolButton;
 class TForm_QUORLINK;
+class TForm_QuorlinkBytes;
+class TLinkFigures;
 class TQUORLINK;
 class TQtHandOff;
 class TThread_Quorlink;
@@ -51,9 +55,15 @@ public:
   TThread_Quorlink* GetLinkThread() const { return LinkThread.get(); }
   TForm_QUORLINK* GetSimulatorForm() const { return SimulatorForm.get(); }
   TrendWindow* GetTrendWindow() const { return TrendForm.get(); }
+  TForm_QuorlinkBytes* GetBytesForm() const { return BytesForm.get(); }
+  TLinkFigures& GetLinkFigures() const { return *Figures; }
   int GetMode() const { return Mode; }
 
   QStatusBar* StatusLine;
+  // In the status line where hints don't stay: in display mode, while the
+  // port is open, the link's figures or how long it has been quiet.
+  QLabel* StatusText_Link;
+  QTimer* Timer_LinkFigures;  // once a second while the figures run
   QFrame* SpeedBar;
   QToolButton* SpeedButton1;
   QToolButton* SpeedButton2;
@@ -82,6 +92,7 @@ public:
   QAction* WindowCascadeItem;
   QAction* WindowArrangeItem;
   QAction* WindowTrendItem;
+  QAction* WindowBytesItem;
   QAction* HelpContentsItem;
   QAction* HelpSearchItem;
   QAction* HelpHowToUseItem;
@@ -112,6 +123,8 @@ public:
   void WindowCascade();
   void WindowArrange();
   void WindowTrend();
+  void WindowBytes();
+  void Timer_LinkFiguresTimer();
   void HelpContents();
   void HelpSearch();
   void HelpHowToUse();
@@ -139,6 +152,9 @@ private:
   void ApplyOpenPattern();
   void ApplyClosedPattern();
   void ApplyPortPattern();
+  void StartLinkFigures();
+  void StopLinkFigures();
+  QString LinkStatusText() const;
   void StartLinkThread();
   void StopLinkThread();
   void ReportCaptureFailure(const QString& reason);
@@ -149,12 +165,14 @@ private:
   // The one link, made with the window and never null; what uses it goes
   // first, in the order ~TMainForm spells out.
   const std::unique_ptr<TQUORLINK> Link;
+  const std::unique_ptr<TLinkFigures> Figures;  // of Link, since Open Port
   int Mode = 0;
   TCaptureWriter LogFile;
-  std::unique_ptr<TThread_Quorlink> LinkThread;   // from the first Open Port on; never stopped before the end
-  std::unique_ptr<TQtHandOff> HandOff;            // runs LinkThread's hand-overs here
-  std::unique_ptr<TForm_QUORLINK> SimulatorForm;  // a window of its own, hidden rather than closed
-  std::unique_ptr<TrendWindow> TrendForm;         // the same, from the first Window > Live Trend on
+  std::unique_ptr<TThread_Quorlink> LinkThread;    // from the first Open Port on; never stopped before the end
+  std::unique_ptr<TQtHandOff> HandOff;             // runs LinkThread's hand-overs here
+  std::unique_ptr<TForm_QUORLINK> SimulatorForm;   // a window of its own, hidden rather than closed
+  std::unique_ptr<TrendWindow> TrendForm;          // the same, from the first Window > Live Trend on
+  std::unique_ptr<TForm_QuorlinkBytes> BytesForm;  // the same, made on first use
 
   THelpWindow* HelpWindow = nullptr;  // a child: Qt deletes it
 };

@@ -7,16 +7,21 @@
 #include "app/AboutBox.h"
 #include "app/HelpWindow.h"
 #include "app/MainForm.h"
+#include "link/LinkFigures.h"
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
+#include "link/window/QuorlinkBytes.h"
+#include "link/window/RxBytesView.h"
 #include "serial/DeviceMap.h"
 #include "serial/Registry.h"
 #include "serial/dialog/ComportConfiguration.h"
 #include "simulator/window/FormQuorlink.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGraphicsEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +33,8 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 
@@ -332,6 +339,105 @@ private slots:
     script.Cancel("QFileDialog");
     Click(main.SpeedButton1);
     Finish(script);
+  }
+
+  // Display mode: the status line counts what the receiver met since Open
+  // Port; a link with no good frame for over a second is called quiet there
+  // and in the simulator window, whose values fade until the next good frame.
+  void quietLinkAndFigures() {
+    TMainForm main;
+    main.SetMode(0);
+    Click(main.Button_SaveConfiguration);
+    main.show();
+    QVERIFY(!main.StatusText_Link->isVisible() || main.StatusText_Link->text().isEmpty());
+    Click(main.Button_Open);
+    Click(main.Button_OpenTruckSimulator);
+    TForm_QUORLINK* sim = main.GetSimulatorForm();
+    const auto faded = [sim] {
+      for (int i = 0; i < sim->PageControl1->count(); ++i)
+        if (!sim->PageControl1->widget(i)->graphicsEffect()) return false;
+      return true;
+    };
+    const auto status = [&main] { return main.StatusText_Link->text(); };
+
+    std::vector<std::uint8_t> bad = QuorlinkFrame(std::vector<std::uint8_t>(24, 7));
+    bad.back() ^= 0x01;
+    Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 1)));
+    Pty->Write(bad);
+    Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 2)));
+    QVERIFY2(WaitUntil([&] { return status().contains(QStringLiteral("2 good")); }), qPrintable(status()));
+    QVERIFY2(status().contains(QStringLiteral("1 CRC")) && status().contains(QStringLiteral("0 length")),
+             qPrintable(status()));
+    QVERIFY2(WaitUntil([&] { return status().startsWith(QStringLiteral("No frames for")); }), qPrintable(status()));
+    QVERIFY(WaitUntil([&] { return sim->StaticText_LinkState->isVisible() && faded(); }));
+    QVERIFY(sim->StaticText_LinkState->text().startsWith(QStringLiteral("No frames for ")));
+
+    // A hint covers the figures only while it is shown.
+    main.ShowHint(QStringLiteral("Save current file"));
+    QVERIFY(!main.StatusText_Link->isVisible());
+    main.ShowHint(QString());
+    QVERIFY(main.StatusText_Link->isVisible());
+    QVERIFY(status().startsWith(QStringLiteral("No frames for")));
+
+    // Frames again: the first clears it (they keep coming so that a slow
+    // tick on a busy machine cannot find the link quiet once more).
+    QTimer feeder;
+    connect(&feeder, &QTimer::timeout, [this] { Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 3))); });
+    feeder.start(100);
+    QVERIFY(WaitUntil([&] { return !sim->StaticText_LinkState->isVisible() && !faded(); }));
+    QVERIFY2(WaitUntil([&] { return status().contains(QStringLiteral(" frames/s \u00B7 ")); }), qPrintable(status()));
+    feeder.stop();
+
+    // Closed by the operator, the port is not expected to say anything.
+    Click(main.Button_Close);
+    QVERIFY(status().isEmpty());
+    QVERIFY(!main.GetLinkFigures().Quiet(TLinkFigures::Clock::now() + std::chrono::hours(1)));
+  }
+
+  // Window > Bytes, in display mode only: the bytes read, a bad frame named.
+  void bytesWindow() {
+    TMainForm source;
+    source.SetMode(1);
+    QVERIFY(!source.WindowBytesItem->isVisible());
+
+    TMainForm main;
+    main.SetMode(0);
+    QVERIFY(main.WindowBytesItem->isVisible());
+    Click(main.Button_SaveConfiguration);
+    Click(main.Button_Open);
+    std::vector<std::uint8_t> bad = QuorlinkFrame(std::vector<std::uint8_t>(24, 0x11));
+    bad.back() ^= 0x01;
+    Pty->Write({0x55});
+    Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 0x22)));
+    Pty->Write(bad);
+    QVERIFY(WaitUntil([&] { return main.GetLink()->ChecksumErrorCount == 1; }));
+
+    main.WindowBytesItem->trigger();
+    TForm_QuorlinkBytes* bytes = main.GetBytesForm();
+    QVERIFY(bytes && bytes->isVisible());
+    QCOMPARE(TopLevels<TForm_QuorlinkBytes>().size(), 1);
+    const QStringList rows = bytes->View->SelectedText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 4);  // 53 bytes
+    QVERIFY2(rows[0].startsWith(QStringLiteral("00000000  ")), qPrintable(rows[0]));
+    QVERIFY2(rows[0].contains(QStringLiteral(" 55|2F 22 22")), qPrintable(rows[0]));
+    QVERIFY2(rows[1].contains(QStringLiteral("|2F 11 11")), qPrintable(rows[1]));
+    QVERIFY2(rows[3].endsWith(QStringLiteral("checksum error (frame 0000001B-00000034)")), qPrintable(rows[3]));
+    bytes->View->SelectRows(3, 3);
+    bytes->Button_Copy->click();
+    QCOMPARE(QApplication::clipboard()->text(), rows[3] + QLatin1Char('\n'));
+
+    // Paused, it holds still while the line goes on; resumed, it catches up.
+    bytes->Button_Pause->click();
+    Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 0x33)));
+    QVERIFY(WaitUntil([&] { return main.GetLink()->ByteRing.Count() == 79; }));
+    bytes->Timer_BytesTimer();
+    QCOMPARE(bytes->View->ByteCount(), std::size_t(53));
+    bytes->Button_Pause->click();
+    QVERIFY(WaitUntil([&] { return bytes->View->ByteCount() == 79; }));
+
+    bytes->close();
+    main.WindowBytesItem->trigger();
+    QCOMPARE(main.GetBytesForm(), bytes);
   }
 
   void hintsInStatusLine() {

@@ -8,7 +8,10 @@
 #include "app/MainForm.h"
 #include "app/ModeSelect.h"
 #include "capture/window/QuorlinkCapture.h"
+#include "link/LinkFigures.h"
 #include "link/Quorlink.h"
+#include "link/window/QuorlinkBytes.h"
+#include "link/window/RxBytesView.h"
 #include "serial/dialog/ComportConfiguration.h"
 #include "simulator/chart/ValueChart.h"
 #include "simulator/trend/TrendWindow.h"
@@ -24,9 +27,11 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -60,6 +65,40 @@ void SaveMenu(TMainForm& main, QMenu* menu, const QString& name) {
   menu->hide();
 }
 
+void AddFrame(std::vector<std::uint8_t>& stream, int length, int seed, int damage) {
+  std::uint8_t sum = 0x2F;
+  stream.push_back(0x2F);
+  for (int i = 0; i < length; ++i) {
+    const auto b = static_cast<std::uint8_t>(seed * 7 + i * (i < 21 ? 11 : 1));
+    stream.push_back(b);
+    sum = static_cast<std::uint8_t>(sum + b);
+  }
+  stream.push_back(static_cast<std::uint8_t>(-sum + damage));
+}
+
+// A display-mode link that has seen good frames, a stray byte, a frame with a
+// bad checksum and one cut short, and then nothing for twelve seconds.
+void FeedQuietLink(TMainForm& main) {
+  TQUORLINK& link = *main.GetLink();
+  TLinkFigures& figures = main.GetLinkFigures();
+  const auto now = TLinkFigures::Clock::now();
+  figures.Restart(now - std::chrono::seconds(40));
+  std::vector<std::uint8_t> stream;
+  for (int k = 0; k < 8; ++k) AddFrame(stream, 24, k, 0);
+  stream.push_back(0x55);
+  AddFrame(stream, 24, 8, 0x10);
+  for (int k = 9; k < 12; ++k) AddFrame(stream, 24, k, 0);
+  std::size_t at = 0;
+  int status = 0;
+  while (at < stream.size())
+    link.ReceiveFrom([&](std::uint8_t& b) { return at < stream.size() ? (b = stream[at++], true) : false; }, status);
+  // The last good frame, as if it had come twelve seconds ago.
+  link.LastGoodFrameTime =
+      std::chrono::duration_cast<std::chrono::nanoseconds>((now - std::chrono::seconds(12)).time_since_epoch()).count();
+  figures.Sample(now);
+  main.Timer_LinkFiguresTimer();
+}
+
 void MainWindows(int mode, const QString& modeName) {
   TMainForm main;
   main.SetMode(mode);
@@ -89,6 +128,19 @@ void MainWindows(int mode, const QString& modeName) {
   if (mode == 0) {
     const auto capture = main.CreateCaptureWindow();
     Save(capture.get(), QStringLiteral("capture"));
+
+    FeedQuietLink(main);
+    main.ShowHint(QString());
+    Save(&main, QStringLiteral("main-window-quiet"));
+    simulator.Figures = &main.GetLinkFigures();
+    if (tabs) tabs->setCurrentIndex(0);
+    Save(&simulator, QStringLiteral("simulator-display-quiet"));
+    simulator.hide();
+
+    TForm_QuorlinkBytes bytes;
+    bytes.Link = main.GetLink();
+    bytes.resize(bytes.sizeHint());
+    Save(&bytes, QStringLiteral("bytes"));
   }
 }
 

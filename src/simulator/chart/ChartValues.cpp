@@ -13,8 +13,8 @@ std::vector<Value> Build() {
   using namespace TruckDataMap;
   std::vector<Value> all;
   for (int b = 0; b < AnalogBytes; ++b)
-    all.push_back({QString::fromLatin1(NamedByteTable[b].Name), QString::fromLatin1(NamedByteTable[b].Meaning), b,
-                   0xFF, Value::Named});
+    all.push_back({QString::fromLatin1(NamedByteTable[b].Name), QString::fromLatin1(NamedByteTable[b].Meaning), b, 0xFF,
+                   Value::Named});
   QHash<QString, int> captions;
   for (const StatusFlag& flag : StatusFlags) ++captions[QString::fromLatin1(flag.Caption)];
   for (const StatusFlag& flag : StatusFlags) {

@@ -29,8 +29,8 @@
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -45,7 +45,7 @@ namespace {
 constexpr double ByteLow = -16;
 constexpr double ByteHigh = 271;
 constexpr double MarkerY = -8;
-constexpr qint64 MinSpan = 20;                          // ms
+constexpr qint64 MinSpan = 20;                        // ms
 constexpr qint64 MaxSpan = 400LL * 24 * 3600 * 1000;  // ms
 
 // Line colours; red, magenta and black are left to the event markers.
@@ -65,9 +65,7 @@ QColor EventColour(int kind) {
   }
 }
 
-QString TimeText(qint64 time) {
-  return QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("HH:mm:ss.zzz"));
-}
+QString TimeText(qint64 time) { return QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("HH:mm:ss.zzz")); }
 
 }  // namespace
 
@@ -125,8 +123,8 @@ protected:
       const QRectF plot = chart()->plotArea();
       const QPoint top = mapFromScene(chart()->mapToScene(plot.topLeft()));
       const QPoint bottom = mapFromScene(chart()->mapToScene(plot.bottomLeft()));
-      Band->setGeometry(QRect(QPoint(std::min(Press.x(), pos.x()), top.y()),
-                              QPoint(std::max(Press.x(), pos.x()), bottom.y())));
+      Band->setGeometry(
+          QRect(QPoint(std::min(Press.x(), pos.x()), top.y()), QPoint(std::max(Press.x(), pos.x()), bottom.y())));
       Band->show();
     }
     QChartView::mouseMoveEvent(e);
@@ -393,7 +391,8 @@ void ValueChart::SetChosen(const std::vector<int>& values) {
   d->Building = true;
   for (QTreeWidgetItem* item : d->Items) item->setCheckState(0, Qt::Unchecked);
   for (int v : values)
-    if (v >= 0 && v < static_cast<int>(d->Items.size())) d->Items[static_cast<std::size_t>(v)]->setCheckState(0, Qt::Checked);
+    if (v >= 0 && v < static_cast<int>(d->Items.size()))
+      d->Items[static_cast<std::size_t>(v)]->setCheckState(0, Qt::Checked);
   d->Building = false;
   Choose();
 }
@@ -595,7 +594,7 @@ void ValueChart::Refresh() {
   }
 
   const qint64 span = d->To - d->From;
-  d->TimeAxis->setFormat(span <= 20000               ? QStringLiteral("HH:mm:ss.zzz")
+  d->TimeAxis->setFormat(span <= 20000                ? QStringLiteral("HH:mm:ss.zzz")
                          : span <= 2LL * 86400 * 1000 ? QStringLiteral("HH:mm:ss")
                                                       : QStringLiteral("dd.MM. HH:mm"));
   const int labelWidth = d->Canvas->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
@@ -681,8 +680,9 @@ void ValueChart::ChooseFile(bool image) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  const QStringList filters = image ? QStringList{QStringLiteral("PNG image (*.png)"), QStringLiteral("SVG image (*.svg)")}
-                                    : QStringList{QStringLiteral("CSV file (*.csv)")};
+  const QStringList filters =
+      image ? QStringList{QStringLiteral("PNG image (*.png)"), QStringLiteral("SVG image (*.svg)")}
+            : QStringList{QStringLiteral("CSV file (*.csv)")};
   dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(image ? QStringLiteral("png") : QStringLiteral("csv"));
   if (image)

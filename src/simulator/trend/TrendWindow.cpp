@@ -21,7 +21,8 @@ const char* const ChoiceKey = "Trend Values";
 
 std::vector<int> DefaultChoice() {
   std::vector<int> chosen;
-  for (const char* name : {"ground_speed", "engine_rpm", "dump_body_up"}) chosen.push_back(ChartValues::Find(QLatin1String(name)));
+  for (const char* name : {"ground_speed", "engine_rpm", "dump_body_up"})
+    chosen.push_back(ChartValues::Find(QLatin1String(name)));
   return chosen;
 }
 
@@ -44,8 +45,7 @@ struct TrendWindow::Private {
   std::string Key() const { return std::string(SettingsBasePath(Mode)) + ChoiceKey; }
 };
 
-TrendWindow::TrendWindow(int mode, QWidget* parent)
-    : QWidget(parent, Qt::Window), d(std::make_unique<Private>(mode)) {
+TrendWindow::TrendWindow(int mode, QWidget* parent) : QWidget(parent, Qt::Window), d(std::make_unique<Private>(mode)) {
   d->Steady.start();
   setObjectName(QStringLiteral("TrendWindow"));
   setWindowTitle(mode == 0 ? QStringLiteral("QUORLINK TREND - (Display Mode)")
@@ -65,8 +65,8 @@ TrendWindow::TrendWindow(int mode, QWidget* parent)
   auto* spanLabel = new QLabel(QStringLiteral(" Show the last "), tools);
   SpanBox = new QComboBox(tools);
   SpanBox->setObjectName(QStringLiteral("SpanBox"));
-  for (const auto& [text, seconds] : {std::pair{"10 s", 10}, {"30 s", 30}, {"1 min", 60}, {"2 min", 120},
-                                      {"5 min", 300}, {"10 min", 600}})
+  for (const auto& [text, seconds] :
+       {std::pair{"10 s", 10}, {"30 s", 30}, {"1 min", 60}, {"2 min", 120}, {"5 min", 300}, {"10 min", 600}})
     SpanBox->addItem(QString::fromLatin1(text), seconds * 1000);
   SpanBox->setCurrentIndex(2);
   tools->insertSeparator(first);
@@ -81,7 +81,8 @@ TrendWindow::TrendWindow(int mode, QWidget* parent)
     else
       d->Chart->GoHome();
   });
-  connect(d->Chart, &ValueChart::FollowingChanged, this, [this](bool following) { PauseAction->setChecked(!following); });
+  connect(d->Chart, &ValueChart::FollowingChanged, this,
+          [this](bool following) { PauseAction->setChecked(!following); });
   connect(SpanBox, &QComboBox::currentIndexChanged, this, [this] {
     d->Chart->SetSpan(SpanBox->currentData().toLongLong());
     d->Chart->GoHome();

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -12,6 +13,7 @@
 
 #include "controls/VrCheckLed.h"
 #include "controls/VrSlider.h"
+#include "link/LinkFigures.h"
 #include "link/Quorlink.h"
 #include "simulator/window/SpinEdit.h"
 #include "simulator/window/StringGrid.h"
@@ -95,6 +97,15 @@ TForm_QUORLINK::TForm_QUORLINK(QWidget* parent)
   TabSheet_Truck = addPage("TabSheet_Truck", QStringLiteral("Truck Status"));
   TabSheet_Motor = addPage("TabSheet_Motor", QStringLiteral("Motor"));
   TabSheet1 = addPage("TabSheet1", QStringLiteral("Additional"));
+
+  StaticText_LinkState = new QLabel(PageControl1);
+  StaticText_LinkState->setObjectName(QStringLiteral("StaticText_LinkState"));
+  StaticText_LinkState->setContentsMargins(0, 0, FormLayout::S(8), 0);
+  QFont stateFont = StaticText_LinkState->font();
+  stateFont.setBold(true);
+  StaticText_LinkState->setFont(stateFont);
+  PageControl1->setCornerWidget(StaticText_LinkState, Qt::TopRightCorner);
+  StaticText_LinkState->hide();
 
   BuildPanel();
   BuildEngineTab();
@@ -433,6 +444,36 @@ void TForm_QUORLINK::Timer_DisplayTimer() {
     if (Link) ProgressBar_DataIn->setValue(static_cast<int>(Link->SentFrameCount % 100));
   } else {
     ShowTruckData(ReceiveStatus);
+    ShowLinkState();
+  }
+}
+
+void TForm_QUORLINK::ShowLinkState() {
+  const auto now = TLinkFigures::Clock::now();
+  const bool quiet = Figures && Figures->Quiet(now);
+  if (quiet) {
+    const QString text =
+        QStringLiteral("No frames for %1").arg(QString::fromStdString(TLinkFigures::AgeText(Figures->QuietFor(now))));
+    if (StaticText_LinkState->text() != text) StaticText_LinkState->setText(text);
+  }
+  StaticText_LinkState->setVisible(quiet);
+  SetStale(quiet);
+}
+
+// Stale values stay readable, only faded, so the operator still sees what
+// the link said last.
+void TForm_QUORLINK::SetStale(bool stale) {
+  if (stale == Stale) return;
+  Stale = stale;
+  for (int i = 0; i < PageControl1->count(); ++i) {
+    QWidget* page = PageControl1->widget(i);
+    if (stale) {
+      auto* fade = new QGraphicsOpacityEffect(page);
+      fade->setOpacity(0.45);
+      page->setGraphicsEffect(fade);
+    } else {
+      page->setGraphicsEffect(nullptr);
+    }
   }
 }
 

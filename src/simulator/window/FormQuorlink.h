@@ -20,6 +20,7 @@ class QTabWidget;
 class QTimer;
 class SpinEdit;
 class StringGrid;
+class TLinkFigures;
 class TQUORLINK;
 class TVrCheckLed;
 class TVrSlider;
@@ -31,6 +32,9 @@ public:
   ~TForm_QUORLINK() override;
 
   TQUORLINK* Link = nullptr;  // not owned; set by the main window right after creation
+  // Not owned; set by the main window with Link. In display mode the window
+  // says when the link has gone quiet and greys the values it shows.
+  const TLinkFigures* Figures = nullptr;
 
   int SetMode(int mode);
   int SetDisplayMode();
@@ -140,6 +144,7 @@ public:
   QLabel* StaticText_BusStatus;
   QProgressBar* ProgressBar_DataIn;
   QLabel* StaticText_QuorlinkError;
+  QLabel* StaticText_LinkState;  // beside the tabs: "No frames for 12 s"
 
   QTimer* Timer_QuorlinkDataUpdate;
   QTimer* Timer_Display;
@@ -168,10 +173,13 @@ private:
   TVrSlider* AddSlider(QWidget* page, int byte, int centre, const QString& caption, QLineEdit*& edit);
   QLineEdit* AddEditBox(QWidget* page, int byte, int x, int y);
   void FitGrid();
+  void ShowLinkState();
+  void SetStale(bool stale);
 
   class TControls;
   std::unique_ptr<TControls> Controls;
   TVrSlider* Sliders[TruckDataMap::AnalogBytes] = {};
   QLineEdit* Edits[TruckDataMap::NamedBytes] = {};
   TVrCheckLed* Leds[TruckDataMap::LedCount] = {};
+  bool Stale = false;  // the values shown are those of a link gone quiet
 };
