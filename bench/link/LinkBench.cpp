@@ -1,5 +1,6 @@
 // Speed of the receive path: the receiver on memory, bytes through a pseudo-
-// terminal into Receive, and capture lines formed and written to a file.
+// terminal into Receive, and capture lines formed and written to a file. The
+// second argument of the receive cases switches the byte ring on (1) or off (0).
 
 #include "capture/CaptureWriter.h"
 #include "link/Quorlink.h"
@@ -42,6 +43,7 @@ void ReceiverStateMachine(benchmark::State& state) {
   TQUORLINK link;
   link.Mode = 0;
   link.DataLength = length;
+  link.ByteRing.SetEnabled(state.range(1) != 0);
   for (auto _ : state) {
     std::size_t i = 0;
     int status = 0;
@@ -52,7 +54,7 @@ void ReceiverStateMachine(benchmark::State& state) {
   if (link.GoodFrameCount != 1000 * state.iterations()) state.SkipWithError("frames lost");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
 }
-BENCHMARK(ReceiverStateMachine)->Arg(24)->Arg(100)->Arg(253);
+BENCHMARK(ReceiverStateMachine)->ArgsProduct({{24, 100, 253}, {0, 1}});
 
 // A far end that keeps the pty full of frames while Receive drains it.
 void PtyIntoReceive(benchmark::State& state) {
@@ -72,6 +74,7 @@ void PtyIntoReceive(benchmark::State& state) {
   link.Mode = 0;
   link.DataLength = length;
   link.PortNumber = 1;
+  link.ByteRing.SetEnabled(state.range(1) != 0);
   if (!SetComDevicePath(1, name) || link.Open() != 1) return state.SkipWithError("cannot open the pty");
 
   std::atomic<bool> stop{false};
@@ -98,7 +101,7 @@ void PtyIntoReceive(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * (length + 2)));
   state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(PtyIntoReceive)->Arg(24)->Arg(100)->UseRealTime();
+BENCHMARK(PtyIntoReceive)->ArgsProduct({{24, 100}, {0, 1}})->UseRealTime();
 
 void CaptureLines(benchmark::State& state) {
   char path[] = "/tmp/quorlink-bench-XXXXXX";
