@@ -1,11 +1,13 @@
 // quorlink nullmodem: two pseudo-terminals whose masters this process relays
 // to each other, so that two programs opening the two slave ends talk as over
-// a null-modem cable. COMa and COMb are mapped to the slave ends while it runs.
+// a null-modem cable. COMa and COMb lead to the two ends while it runs, each
+// through a device path of the relay's own that stays when the end is
+// unplugged and plugged in again from standard input.
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/SignalPipe.h"
-#include "serial/DeviceMap.h"
+#include "serial/RelayClaim.h"
 
 #include <cerrno>
 #include <csignal>
@@ -21,8 +23,11 @@
 
 namespace {
 
-// One end of the virtual cable: a pty master and the path of its slave.
+// One end of the virtual cable: a pty master and the path of its slave, -1
+// and empty while unplugged.
 struct End {
+  int Number = 0;  // COMn
+  TRelayClaim Claim;
   int Master = -1;
   std::string SlavePath;
   // Some program has the slave open. While nobody has, bytes sent towards this
@@ -43,8 +48,8 @@ struct Pending {
 
 std::string ErrnoText() { return std::strerror(errno); }
 
-End OpenEnd() {
-  End end;
+// Makes a new pseudo-terminal for end.
+void OpenEnd(End& end) {
   end.Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (end.Master < 0 || grantpt(end.Master) != 0 || unlockpt(end.Master) != 0)
     throw Cli::Failure(QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromStdString(ErrnoText())));
@@ -65,12 +70,12 @@ End OpenEnd() {
   cfsetspeed(&t, B9600);
   tcsetattr(slave, TCSANOW, &t);
   close(slave);
-  return end;
 }
 
 // Whether a program has the slave open now: with no slave open the master
 // reports a hang-up.
 bool SlaveOpen(const End& end) {
+  if (end.Master < 0) return false;
   pollfd p{end.Master, POLLIN, 0};
   if (poll(&p, 1, 0) < 0) return end.Present;
   return (p.revents & POLLHUP) == 0;
@@ -130,44 +135,79 @@ void Relay(End& from, End& to, Pending& fromPending, Pending& toPending) {
   }
 }
 
-struct Mapping {
-  int Number = 0;
-  std::string Before;
-  bool Mapped = false;
-};
-
-// What COMn mapped to before, for restoring it. A mapping to a pseudo-terminal
-// that no longer exists is left over from a relay that was killed: the default
-// is restored instead.
-std::string PreviousMapping(int number) {
-  const std::string path = ComDevicePath(number);
-  struct stat st {};
-  if (path.rfind("/dev/pts/", 0) == 0 && stat(path.c_str(), &st) != 0) return {};
-  return path == DefaultComDevicePath(number) ? std::string() : path;
+// Pulls the end's plug: the program on it sees a hang-up and its device path
+// goes, as with a USB adapter pulled out.
+void Unplug(End& end, Pending& towards) {
+  if (end.Master < 0) return;
+  end.Claim.Detach();  // first, so that nobody opens the path on its way out
+  close(end.Master);
+  end.Master = -1;
+  end.SlavePath.clear();
+  end.Present = false;
+  towards.Clear();
 }
 
-void Restore(Mapping& mapping, const End& end) {
-  if (!mapping.Mapped) return;
-  mapping.Mapped = false;
-  // Someone chose another device meanwhile: that choice stays.
-  if (ComDevicePath(mapping.Number) != end.SlavePath) {
-    Cli::PrintWarning(QStringLiteral("COM%1 was mapped elsewhere meanwhile; left as it is").arg(mapping.Number));
-    return;
-  }
-  if (!SetComDevicePath(mapping.Number, mapping.Before))
-    Cli::PrintError(QStringLiteral("cannot restore the mapping of COM%1").arg(mapping.Number));
+// Plugs a new pseudo-terminal in behind the same device path.
+void Replug(End& end) {
+  if (end.Master >= 0) return;
+  OpenEnd(end);
+  std::string error;
+  if (!end.Claim.Attach(end.SlavePath, error)) throw Cli::Failure(QString::fromStdString(error));
 }
 
-QString Statistics(const End ends[2], const Mapping mappings[2]) {
+QString Statistics(const End ends[2]) {
   return QStringLiteral(
              "COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 bytes (%6 dropped)")
-      .arg(mappings[0].Number)
-      .arg(mappings[1].Number)
+      .arg(ends[0].Number)
+      .arg(ends[1].Number)
       .arg(ends[0].Received - ends[0].Dropped)
       .arg(ends[0].Dropped)
       .arg(ends[1].Received - ends[1].Dropped)
       .arg(ends[1].Dropped);
 }
+
+// "unplug COM1" and "replug COM1", one per line on standard input.
+class ControlLines {
+public:
+  // Runs the complete lines read so far; false at the end of the input.
+  bool Read(End ends[2], Pending pending[2]) {
+    char buffer[256];
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n == 0) return false;
+    Input.append(buffer, static_cast<std::size_t>(n));
+    std::size_t end;
+    while ((end = Input.find('\n')) != std::string::npos) {
+      Run(QString::fromLocal8Bit(Input.substr(0, end)).simplified(), ends, pending);
+      Input.erase(0, end + 1);
+    }
+    return true;
+  }
+
+private:
+  void Run(const QString& line, End ends[2], Pending pending[2]) {
+    if (line.isEmpty()) return;
+    const QStringList words = line.split(QLatin1Char(' '));
+    const bool unplug = words.first() == QLatin1String("unplug");
+    const bool replug = words.first() == QLatin1String("replug");
+    const int number = words.size() == 2 ? Cli::ComNumber(words.at(1)) : 0;
+    int i = 0;
+    while (i < 2 && ends[i].Number != number) ++i;
+    if ((!unplug && !replug) || i == 2) {
+      Cli::PrintWarning(QStringLiteral("unknown command \"%1\" (unplug COMn, replug COMn)").arg(line));
+      return;
+    }
+    if (unplug) {
+      Unplug(ends[i], pending[1 - i]);
+      Cli::PrintInfo(QStringLiteral("quorlink nullmodem: COM%1 unplugged").arg(number));
+    } else {
+      Replug(ends[i]);
+      Cli::PrintInfo(QStringLiteral("quorlink nullmodem: COM%1 plugged in again").arg(number));
+    }
+  }
+
+  std::string Input;
+};
 
 }  // namespace
 
@@ -177,10 +217,14 @@ int Commands::NullModem(const QStringList& args) {
       QStringLiteral("Creates a linked pair of virtual serial ports and maps COMa and COMb to them\n"
                      "(default COM1 and COM2) while it runs: a program on one port talks to a\n"
                      "program on the other as over a null-modem cable. Prints one line per port,\n"
-                     "\"COMn path\". Ctrl-C or SIGTERM ends it and restores the earlier mapping.\n"
-                     "Bytes sent while nobody has the other port open are dropped; a reader that\n"
-                     "falls behind holds the sender up instead of losing bytes. Line settings\n"
-                     "(rate, parity) are accepted on both ends and do not matter."));
+                     "\"COMn path\". Ctrl-C or SIGTERM ends it; the mapping of before stands\n"
+                     "again, also when the relay is killed. Bytes sent while nobody has the other\n"
+                     "port open are dropped; a reader that falls behind holds the sender up\n"
+                     "instead of losing bytes. Line settings (rate, parity) are accepted on both\n"
+                     "ends and do not matter.\n\n"
+                     "Lines on standard input pull a port's plug and put it back, as with a USB\n"
+                     "adapter: \"unplug COM1\" (the program on it sees a hang-up and the path\n"
+                     "goes), \"replug COM1\" (a new port behind the same path)."));
   parser.addPositionalArgument(QStringLiteral("COMa"), QStringLiteral("The first port (default COM1)."),
                                QStringLiteral("[COMa"));
   parser.addPositionalArgument(QStringLiteral("COMb"), QStringLiteral("The second port (default COM2)."),
@@ -189,46 +233,43 @@ int Commands::NullModem(const QStringList& args) {
   const QStringList positional = parser.positionalArguments();
   if (positional.size() == 1) throw Cli::UsageError(QStringLiteral("give two COM ports or none"));
 
-  Mapping mappings[2];
-  mappings[0].Number = positional.isEmpty() ? 1 : Cli::ComNumber(positional.at(0));
-  mappings[1].Number = positional.isEmpty() ? 2 : Cli::ComNumber(positional.at(1));
+  End ends[2];
+  ends[0].Number = positional.isEmpty() ? 1 : Cli::ComNumber(positional.at(0));
+  ends[1].Number = positional.isEmpty() ? 2 : Cli::ComNumber(positional.at(1));
   for (int i = 0; i < 2; ++i)
-    if (mappings[i].Number == 0)
+    if (ends[i].Number == 0)
       throw Cli::UsageError(QStringLiteral("\"%1\" is not COM1, COM2, COM3 or COM4").arg(positional.at(i)));
-  if (mappings[0].Number == mappings[1].Number) throw Cli::UsageError(QStringLiteral("the two ports must differ"));
+  if (ends[0].Number == ends[1].Number) throw Cli::UsageError(QStringLiteral("the two ports must differ"));
 
   const int signalFd = SignalPipe::Install({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
-  End ends[2] = {OpenEnd(), OpenEnd()};
   Pending pending[2];  // pending[i]: read from ends[i], for the other end
-
-  // Whatever ends the relay, the mappings go back.
-  struct RestoreAtEnd {
-    Mapping* Mappings;
+  // Whatever ends the relay, the ports go and the claims with them.
+  struct CloseAtEnd {
     End* Ends;
-    ~RestoreAtEnd() {
-      for (int i = 0; i < 2; ++i) Restore(Mappings[i], Ends[i]);
-      for (int i = 0; i < 2; ++i) close(Ends[i].Master);
+    ~CloseAtEnd() {
+      for (int i = 0; i < 2; ++i) {
+        Ends[i].Claim.Release();
+        if (Ends[i].Master >= 0) close(Ends[i].Master);
+      }
     }
-  } restoreAtEnd{mappings, ends};
-
-  for (int i = 0; i < 2; ++i) {
-    mappings[i].Before = PreviousMapping(mappings[i].Number);
-    if (!SetComDevicePath(mappings[i].Number, ends[i].SlavePath)) {
-      throw Cli::Failure(
-          QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(mappings[i].Number));
-    }
-    mappings[i].Mapped = true;
+  } closeAtEnd{ends};
+  for (End& end : ends) {
+    std::string error;
+    if (!end.Claim.Claim(end.Number, error))
+      throw Cli::Failure(QStringLiteral("cannot map COM%1: %2").arg(end.Number).arg(QString::fromStdString(error)));
+    Replug(end);
   }
-  for (int i = 0; i < 2; ++i) std::printf("COM%d %s\n", mappings[i].Number, ends[i].SlavePath.c_str());
+  for (const End& end : ends) std::printf("COM%d %s\n", end.Number, end.Claim.DevicePath().c_str());
   std::fflush(stdout);
   if (isatty(STDERR_FILENO))
-    Cli::PrintInfo(QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.")
-                       .arg(mappings[0].Number)
-                       .arg(mappings[1].Number));
+    Cli::PrintInfo(
+        QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.").arg(ends[0].Number).arg(ends[1].Number));
 
+  ControlLines commands;
+  bool reading = true;  // standard input still open
   bool running = true;
   while (running) {
-    pollfd fds[3];
+    pollfd fds[4];
     fds[0] = {signalFd, POLLIN, 0};
     for (int i = 0; i < 2; ++i) {
       const int other = 1 - i;
@@ -238,19 +279,22 @@ int Commands::NullModem(const QStringList& args) {
       // An end nobody has open reports a hang-up at once: poll it by time instead.
       fds[1 + i] = {ends[i].Present ? ends[i].Master : -1, events, 0};
     }
-    const bool anyAbsent = !ends[0].Present || !ends[1].Present;
-    const int ready = poll(fds, 3, anyAbsent ? 50 : -1);
+    fds[3] = {reading ? STDIN_FILENO : -1, POLLIN, 0};
+    const bool anyAbsent = (!ends[0].Present && ends[0].Master >= 0) || (!ends[1].Present && ends[1].Master >= 0);
+    const int ready = poll(fds, 4, anyAbsent ? 50 : -1);
     if (ready < 0 && errno != EINTR)
       throw Cli::Failure(QStringLiteral("poll failed: %1").arg(QString::fromStdString(ErrnoText())));
 
     if (fds[0].revents & POLLIN) {
       while (const int signal = SignalPipe::Take()) {
         if (signal == SIGUSR1)
-          Cli::PrintInfo(Statistics(ends, mappings));
+          Cli::PrintInfo(Statistics(ends));
         else
           running = false;
       }
     }
+    // The end of the input leaves the relay running, as under tools/run.
+    if (fds[3].revents & (POLLIN | POLLHUP | POLLERR)) reading = commands.Read(ends, pending);
     for (int i = 0; i < 2; ++i) {
       if (!ends[i].Present && SlaveOpen(ends[i])) ends[i].Present = true;
       if (!ends[i].Present) continue;
@@ -262,6 +306,6 @@ int Commands::NullModem(const QStringList& args) {
     }
   }
 
-  if (isatty(STDERR_FILENO)) Cli::PrintInfo(Statistics(ends, mappings));
+  if (isatty(STDERR_FILENO)) Cli::PrintInfo(Statistics(ends));
   return Cli::ExitSuccess;
 }

@@ -28,8 +28,15 @@ bool IsListed(const std::vector<TSerialDeviceInfo>& devices, const std::string& 
 }
 
 // What the device a COM number maps to is, in a few words.
-QString Verdict(const std::vector<TSerialDeviceInfo>& devices, const std::string& path, bool& usable) {
+QString Verdict(const std::vector<TSerialDeviceInfo>& devices, const TComMapping& mapping, bool& usable) {
+  const std::string& path = mapping.Path;
   usable = false;
+  if (mapping.Source == TComMapping::Relay) {
+    usable = Exists(path);
+    return QStringLiteral("virtual null-modem port%1, process %2")
+        .arg(usable ? QString() : QStringLiteral(", unplugged"))
+        .arg(mapping.RelayPid);
+  }
   if (!Exists(path)) return QStringLiteral("missing");
   if (IsListed(devices, path)) {
     usable = true;
@@ -62,7 +69,7 @@ int Commands::Ports(const QStringList& args) {
                      "ids where the system gives them) and the device each of COM1 to COM4 maps to."));
   const QCommandLineOption check(QStringLiteral("check"),
                                  QStringLiteral("Only tell whether COMn maps to a usable device: a serial device "
-                                                "present or a virtual port of 'quorlink nullmodem'. Exit code 0 "
+                                                "present or a port of a running 'quorlink nullmodem'. Exit code 0 "
                                                 "when it does, 1 when it doesn't."),
                                  QStringLiteral("COMn"));
   parser.addOption(check);
@@ -71,10 +78,11 @@ int Commands::Ports(const QStringList& args) {
   const std::vector<TSerialDeviceInfo> devices = ListSerialDevices();
   if (parser.isSet(check)) {
     const int number = ComArgument(parser.value(check));
-    const std::string path = ComDevicePath(number);
+    const TComMapping mapping = ResolveComPort(number);
+    if (mapping.EndedPid) Cli::PrintWarning(QString::fromStdString(mapping.Notice(number)));
     bool usable = false;
-    const QString verdict = Verdict(devices, path, usable);
-    Print(QStringLiteral("COM%1 %2: %3\n").arg(number).arg(QString::fromStdString(path), verdict));
+    const QString verdict = Verdict(devices, mapping, usable);
+    Print(QStringLiteral("COM%1 %2: %3\n").arg(number).arg(QString::fromStdString(mapping.Path), verdict));
     return usable ? Cli::ExitSuccess : Cli::ExitFailure;
   }
 
@@ -90,10 +98,12 @@ int Commands::Ports(const QStringList& args) {
   }
   out += QStringLiteral("\nCOM ports:\n");
   for (int number = 1; number <= 4; ++number) {
-    const std::string path = ComDevicePath(number);
+    const TComMapping mapping = ResolveComPort(number);
+    const std::string& path = mapping.Path;
     bool usable = false;
-    QString note = Verdict(devices, path, usable);
+    QString note = Verdict(devices, mapping, usable);
     if (path == DefaultComDevicePath(number)) note += QStringLiteral(", default");
+    if (mapping.EndedPid) note += QStringLiteral("; the null-modem of process %1 has ended").arg(mapping.EndedPid);
     out += QStringLiteral("  COM%1  %2  (%3)\n").arg(number).arg(QString::fromStdString(path), -16).arg(note);
   }
   Print(out);

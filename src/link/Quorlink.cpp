@@ -120,6 +120,13 @@ TQUORLINK::TRxEvent TQUORLINK::ReceiveByte(std::uint8_t byte, int& status) {
 }
 
 int TQUORLINK::Receive(int& status) {
+  // Bytes of a frame begun before the device was lost or reopened never
+  // complete it: the receiver starts afresh with the new connection.
+  const std::uint32_t connection = Connection();
+  if (connection != RxConnection) {
+    RxConnection = connection;
+    RxCount = 0;
+  }
   return ReceiveFrom([this](std::uint8_t& byte) { return ReadByte(&byte) != 0; }, status);
 }
 

@@ -70,7 +70,8 @@ private:
   std::mutex RecordLock;  // guards DataRecord
   std::uint8_t DataRecord[256] = {};
   std::uint8_t RxBuffer[256] = {};
-  std::uint8_t RxCount = 0;  // worker thread only
+  std::uint8_t RxCount = 0;        // worker thread only
+  std::uint32_t RxConnection = 0;  // the port's connection RxBuffer belongs to; worker only
 
   int WriteFrame(std::uint8_t* frame, std::uint8_t length);
 };

@@ -5,6 +5,7 @@
 #include "serial/DeviceMap.h"
 #include "serial/LineSettings.h"
 #include "serial/Registry.h"
+#include "serial/RelayClaim.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -31,6 +33,12 @@ using Clock = std::chrono::steady_clock;
 // Longest single wait while a write drains; keeps the check for a finished
 // transmitter and for a hang-up frequent.
 constexpr int maxDrainStepMs = 50;
+
+// How often a lost device's path is looked for: a stat() five times a second
+// costs nothing measurable and finds a replugged adapter soon enough.
+constexpr int reconnectStepMs = 200;
+
+bool Waiting(TPortState state) { return state == TPortState::Lost || state == TPortState::Reopening; }
 
 struct StandardRate {
   int rate;
@@ -100,31 +108,97 @@ struct TComPort::TPrivate {
   long LineRate = 9600;
   int BitsPerChar = 10;
 
-  std::string LastError;  // GUI thread only, as is OpenError
+  std::string LastError;  // GUI thread only, as are OpenError and Notice
   TPortError OpenError = TPortError::None;
+  std::string Notice;
   // Set by the thread that writes or reads.
   std::atomic<TPortError> WriteError{TPortError::None};
   std::atomic<TPortError> ReadError{TPortError::None};
 
+  // What Open opened, for opening it again: set by Open and Close while no
+  // supervisor runs, read by the supervisor.
+  std::string OpenPath;
+  std::string ClaimPath;  // a null-modem's claim that must still be held
+  int OpenRate = 9600, OpenDataBits = 8, OpenParity = 0, OpenStopBits = 0;
+
+  std::atomic<TPortState> State{TPortState::Closed};
+  std::atomic<std::int64_t> StateSinceNs{0};
+  std::atomic<TPortError> Loss{TPortError::None};
+  mutable std::mutex DeviceLock;  // guards Device
+  std::string Device;
+  TWakeEvent StateChanged;  // for the one watcher
+  TWakeEvent Back;          // readable while the state is neither Lost nor Reopening
+  std::atomic<std::uint32_t> Connections{0};
+
+  // Watches the open device for a hang-up and opens it again once it is back.
+  std::thread Supervisor;
+  TWakeEvent SupervisorWake;
+  std::atomic<bool> SupervisorStop{false};
+  std::atomic<bool> LossReported{false};  // a read or write met a hang-up
+  std::atomic<bool> Reconnects{true};     // Reconnect as Open found it
+
+  TPrivate() { Back.Signal(); }
+
+  void SetState(TPortState state, TPortError reason = TPortError::None) {
+    const TPortState was = State.exchange(state);
+    Loss.store(reason);
+    if (was == state) return;
+    StateSinceNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    if (Waiting(state))
+      Back.Clear();
+    else
+      Back.Signal();
+    StateChanged.Signal();
+  }
+
+  // From the thread that read or wrote: never blocks, never allocates.
+  void ReportLoss() {
+    if (!LossReported.exchange(true)) SupervisorWake.Signal();
+  }
+
+  void StartSupervisor() {
+    Supervisor = std::thread([this] { Supervise(); });
+  }
+  void StopSupervisor() {
+    if (!Supervisor.joinable()) return;
+    SupervisorStop.store(true);
+    SupervisorWake.Signal();
+    Supervisor.join();
+    SupervisorStop.store(false);
+    SupervisorWake.Clear();
+    LossReported.store(false);
+  }
+  void Supervise();
+  bool WaitHangUp();
+  bool Reopen();
+
   // Closes the descriptor once no read or write uses it any more.
   void Release() {
     Wake.Signal();
-    std::lock_guard<std::mutex> guard(Lock);
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      CloseFd();
+    }
+    Wake.Clear();
+  }
+
+  // With Lock held.
+  void CloseFd() {
     if (Fd >= 0) {
       ioctl(Fd, TIOCNXCL);
       // Bytes left by an abandoned write would hold close() for the driver's
       // closing wait (up to 30 s) when the line is stuck. Only those: on a
       // pseudo-terminal a flush also drops what the other end has not read yet.
       if (Unsent) tcflush(Fd, TCOFLUSH);
-      Unsent = false;
       ::close(Fd);  // drops the flock as well
       Fd = -1;
     }
+    Unsent = false;
     ReadHead = ReadTail = 0;
-    Wake.Clear();
   }
 
   TPortError WriteAll(const std::uint8_t* buffer, int count);
+  TPortError WriteLocked(const std::uint8_t* buffer, int count);
   TPortError ReadSome(std::uint8_t* dest, int& count);
 
   std::chrono::milliseconds LineTime(long bytes) const {
@@ -192,6 +266,27 @@ TPortError TComPort::LastReadError() const { return d->ReadError.load(std::memor
 std::string TComPort::DevicePath() const {
   return DevicePathOverride.empty() ? ComDevicePath(PortNumber) : DevicePathOverride;
 }
+
+std::string TComPort::OpenNotice() const { return d->Notice; }
+
+TPortState TComPort::State() const { return d->State.load(); }
+
+std::chrono::steady_clock::time_point TComPort::StateSince() const {
+  return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(d->StateSinceNs.load()));
+}
+
+std::string TComPort::StateDevice() const {
+  std::lock_guard<std::mutex> guard(d->DeviceLock);
+  return d->Device;
+}
+
+TPortError TComPort::LossReason() const { return Waiting(d->State.load()) ? d->Loss.load() : TPortError::None; }
+
+int TComPort::StateDescriptor() const { return d->StateChanged.Descriptor(); }
+
+void TComPort::ClearStateChange() { d->StateChanged.Clear(); }
+
+std::uint32_t TComPort::Connection() const { return d->Connections.load(); }
 
 namespace {
 
@@ -340,25 +435,141 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailur
 
 }  // namespace
 
+// Sleeps until the open device hangs up or a read or write met a hang-up
+// (true), or until the supervisor is stopped (false).
+bool TComPort::TPrivate::WaitHangUp() {
+  for (;;) {
+    // Fd changes only here and in Open and Close, which stop this thread first.
+    pollfd fds[2] = {{SupervisorWake.Descriptor(), POLLIN, 0}, {Fd, 0, 0}};
+    const int n = poll(fds, 2, -1);
+    if (SupervisorStop.load()) return false;
+    if (n < 0) {
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(reconnectStepMs));
+      continue;
+    }
+    if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
+    if (fds[0].revents != 0) {
+      SupervisorWake.Clear();
+      if (LossReported.load()) return true;
+    }
+  }
+}
+
+// Looks for the lost device's path until it opens with the same line
+// settings (true) or the supervisor is stopped (false).
+bool TComPort::TPrivate::Reopen() {
+  for (;;) {
+    pollfd wake = {SupervisorWake.Descriptor(), POLLIN, 0};
+    poll(&wake, 1, reconnectStepMs);
+    if (SupervisorStop.load()) return false;
+    SupervisorWake.Clear();
+    // A null-modem that has ended never brings its port back, and its path
+    // may lead to somebody else's terminal by now.
+    std::unique_ptr<RelayClaims::TWitness> relay;
+    if (!ClaimPath.empty()) relay = std::make_unique<RelayClaims::TWitness>(ClaimPath);
+    struct stat st {};
+    if ((relay && !relay->Live()) || stat(OpenPath.c_str(), &st) != 0) {
+      SetState(TPortState::Lost, TPortError::NoDevice);
+      continue;
+    }
+    // Say so when the path has just come back; retries of a device that is
+    // there but refuses (busy, no permission yet) stay quiet.
+    if (Loss.load() == TPortError::NoDevice || Loss.load() == TPortError::HungUp)
+      SetState(TPortState::Reopening, Loss.load());
+    TFailure failure;
+    int fd = openExclusive(OpenPath, failure);
+    if (fd >= 0 && relay && !relay->Live()) {
+      ::close(fd);
+      fd = -1;
+      failure.Kind = TPortError::NoDevice;
+    }
+    if (fd >= 0 && !configure(fd, OpenRate, OpenDataBits, OpenParity, OpenStopBits, failure)) {
+      ioctl(fd, TIOCNXCL);
+      ::close(fd);
+      fd = -1;
+    }
+    if (fd < 0) {
+      SetState(TPortState::Lost, failure.Kind);
+      continue;
+    }
+    LossReported.store(false);
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      Fd = fd;
+      ReadHead = ReadTail = 0;
+      Unsent = false;
+    }
+    Connections.fetch_add(1);
+    SetState(TPortState::Open);
+    return true;
+  }
+}
+
+void TComPort::TPrivate::Supervise() {
+  while (WaitHangUp()) {
+    // Let the device go; a write waiting on it is woken first.
+    Wake.Signal();
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      CloseFd();
+    }
+    Wake.Clear();
+    SetState(TPortState::Lost, TPortError::HungUp);
+    if (!Reconnects.load()) {
+      // Lost for good: only Close ends it.
+      pollfd wake = {SupervisorWake.Descriptor(), POLLIN, 0};
+      while (!SupervisorStop.load()) {
+        poll(&wake, 1, -1);
+        SupervisorWake.Clear();  // the flag is set before the signal that stops us
+      }
+      return;
+    }
+    if (!Reopen()) return;
+  }
+}
+
 int TComPort::Open() {
+  d->StopSupervisor();
   d->Release();
   d->LastError.clear();
   d->OpenError = TPortError::None;
+  d->Notice.clear();
 
   const int number = PortNumber;
   // The command-line tool may name the device itself (--port /dev/ttyUSB0).
   const bool byPath = !DevicePathOverride.empty();
   const std::string comName = "COM" + std::to_string(number);
   if (!byPath && (number < 1 || number > 4)) {
+    d->SetState(TPortState::Closed);
     d->OpenError = TPortError::BadArgument;
     d->LastError = comName + " is not a port of this program; choose COM1 to COM4.";
     return 0;
   }
-  const std::string path = byPath ? DevicePathOverride : ComDevicePath(number);
+  std::string path, claim;
+  if (byPath) {
+    path = DevicePathOverride;
+    claim = RelayClaims::ClaimOf(path);
+  } else {
+    const TComMapping mapping = ResolveComPort(number);
+    path = mapping.Path;
+    claim = mapping.ClaimPath;
+    d->Notice = mapping.Notice(number);
+  }
   const std::string name = byPath ? path : comName + " (" + path + ")";
+  // A null-modem's port is opened only while its relay holds it, before and
+  // after the open: once the relay has ended its pseudo-terminal may be anyone's.
+  const RelayClaims::TWitness relay(claim);
+  const bool relayEnded = !claim.empty() && !relay.Live();
   TFailure failure;
-  const int fd = openExclusive(path, failure);
+  int fd = relayEnded ? -1 : openExclusive(path, failure);
+  if (fd >= 0 && !claim.empty() && !relay.Live()) {
+    ::close(fd);
+    fd = -1;
+  }
   if (fd < 0) {
+    if (!claim.empty() && (relayEnded || !relay.Live()))
+      failure = {TPortError::NoDevice, "the virtual null-modem of this port has ended"};
+    d->SetState(TPortState::Closed);
     d->OpenError = failure.Kind;
     d->LastError = name + ": " + failure.Reason + ".";
     return 0;
@@ -375,8 +586,22 @@ int TComPort::Open() {
     d->LineRate = BaudRate > 0 ? BaudRate : 9600;
     d->BitsPerChar = 1 + std::clamp(dataBits, 5, 8) + (parity != 0 ? 1 : 0) + (stopBits != 0 ? 2 : 1);
   }
+  d->OpenPath = path;
+  d->ClaimPath = claim;
+  d->OpenRate = BaudRate;
+  d->OpenDataBits = dataBits;
+  d->OpenParity = parity;
+  d->OpenStopBits = stopBits;
+  d->Reconnects.store(Reconnect.load());
+  {
+    std::lock_guard<std::mutex> guard(d->DeviceLock);
+    d->Device = path;
+  }
+  d->Connections.fetch_add(1);
   // Open from the moment there is a descriptor, configured or not.
   IsOpen = 1;
+  d->SetState(TPortState::Open);
+  d->StartSupervisor();
   if (!configured) {
     d->OpenError = failure.Kind;
     d->LastError = name + ": " + failure.Reason + ".";
@@ -386,8 +611,10 @@ int TComPort::Open() {
 }
 
 void TComPort::Close() {
+  d->StopSupervisor();
   d->Release();
   IsOpen = 0;
+  d->SetState(TPortState::Closed);
 }
 
 int TComPort::Write(const std::uint8_t* buffer, int count) {
@@ -400,6 +627,12 @@ TPortError TComPort::TPrivate::WriteAll(const std::uint8_t* buffer, int count) {
   if (count < 0 || (count > 0 && !buffer)) return TPortError::BadArgument;
   std::lock_guard<std::mutex> guard(Lock);
   if (Fd < 0) return TPortError::NotOpen;
+  const TPortError error = WriteLocked(buffer, count);
+  if (error == TPortError::HungUp) ReportLoss();
+  return error;
+}
+
+TPortError TComPort::TPrivate::WriteLocked(const std::uint8_t* buffer, int count) {
   if (count == 0) return TPortError::None;
   Unsent = true;  // until the bytes are known to have left
 
@@ -440,9 +673,12 @@ TPortError TComPort::TPrivate::ReadSome(std::uint8_t* dest, int& count) {
   if (!guard.owns_lock() || Fd < 0) return TPortError::NotOpen;
   if (ReadHead == ReadTail) {
     const ssize_t n = ::read(Fd, ReadBuffer, sizeof ReadBuffer);
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return ErrorOfErrno(errno);
     // A hung-up terminal reads as empty as a quiet one; only poll tells them apart.
-    if (n <= 0) return WaitFd(POLLIN, 0) == WaitResult::HungUp ? TPortError::HungUp : TPortError::None;
+    const TPortError error = n < 0 && errno != EAGAIN && errno != EINTR          ? ErrorOfErrno(errno)
+                             : n <= 0 && WaitFd(POLLIN, 0) == WaitResult::HungUp ? TPortError::HungUp
+                                                                                 : TPortError::None;
+    if (error == TPortError::HungUp) ReportLoss();
+    if (n <= 0) return error;
     ReadHead = 0;
     ReadTail = static_cast<int>(n);
   }
@@ -459,6 +695,15 @@ int TComPort::ReadByte(std::uint8_t* dest) {
 }
 
 int TComPort::WaitForInput(int timeoutMs, int wakeFd) {
+  if (Waiting(d->State.load())) {
+    // Nothing to read until the device is back: sleep until then.
+    pollfd fds[2] = {{d->Back.Descriptor(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    for (;;) {
+      const int n = poll(fds, 2, timeoutMs);
+      if (n < 0 && errno == EINTR) continue;
+      return n == 0 ? 0 : -1;
+    }
+  }
   // Held while waiting, as Write does; Close and Open wake us before taking it.
   std::unique_lock<std::mutex> guard(d->Lock, std::try_to_lock);
   if (!guard.owns_lock() || d->Fd < 0) return -1;

@@ -2,8 +2,11 @@
 // TComPort owns one serial device (COM1 to COM4, each mapped to a device path),
 // holds its line settings, opens and configures it, writes a block and waits for
 // it to leave, reads without ever blocking, and loads and saves the settings.
+// A device that hangs up or goes away while open is noticed at once and, when
+// its path is back, opened again with the same line settings.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +26,16 @@ enum class TPortError : std::uint8_t {
   Interrupted,  // Write: Close or Open ended it
   HungUp,       // the line hung up or the device went away
   Failed,       // any other error the system reported
+};
+
+// Where a port stands. Open to Lost when the device hangs up or goes away;
+// Lost to Reopening when its path is back, and on to Open, or back to Lost
+// when that try fails; any state to Closed by Close.
+enum class TPortState : std::uint8_t {
+  Closed,     // not opened yet, or closed by Close
+  Open,       // the device is open
+  Lost,       // the device hung up or went away; waiting for it when reconnecting
+  Reopening,  // its path is back: opening it again with the same line settings
 };
 
 class TComPort {
@@ -56,6 +69,28 @@ public:
   TPortError LastReadError() const;
   // The device path that PortNumber maps to now (DevicePathOverride when set).
   std::string DevicePath() const;
+  // What the last Open passed over on its way to the device (a virtual
+  // null-modem that has ended), in plain words; empty when nothing.
+  std::string OpenNotice() const;
+
+  // Whether a lost device is opened again once its path is back (the
+  // default); otherwise the port stays Lost until closed. Set before Open.
+  std::atomic<bool> Reconnect{true};
+  // The port's state, when it last changed, and the device it concerns (the
+  // path Open opened, kept while the device is lost). Any thread.
+  TPortState State() const;
+  std::chrono::steady_clock::time_point StateSince() const;
+  std::string StateDevice() const;
+  // While Lost or Reopening: why the device was lost (HungUp), then why the
+  // last try to open it again failed (NoDevice, Busy, Permission, ...).
+  TPortError LossReason() const;
+  // Readable from the first change of State on, until ClearStateChange: for
+  // the one watcher (a window or a command) to poll or hand to a notifier.
+  int StateDescriptor() const;
+  void ClearStateChange();
+  // Counts the devices opened, by Open and by reopening: a reader that sees it
+  // change knows the bytes before belong to another connection.
+  std::uint32_t Connection() const;
   // When not empty, Open opens this device path instead of the one PortNumber
   // maps to; the command-line tool's "--port /dev/ttyUSB0". Empty by default.
   std::string DevicePathOverride;

@@ -1,5 +1,7 @@
 #include "serial/DeviceMap.h"
 
+#include "serial/RelayClaim.h"
+
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -9,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -28,6 +31,15 @@ std::unique_ptr<QSettings> userSettings() {
 }
 
 QString comKey(int portNumber) { return devicesGroup + QStringLiteral("/COM%1").arg(portNumber); }
+// When the user last chose the device of a COM number (ns since the epoch):
+// claims made before it give way to the choice.
+QString chosenKey(int portNumber) { return devicesGroup + QStringLiteral("/COM%1Chosen").arg(portNumber); }
+
+long long nowNs() {
+  timespec t{};
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
 
 std::string firstLine(const std::string& path) {
   std::ifstream in(path);
@@ -194,23 +206,77 @@ std::string DefaultComDevicePath(int portNumber) {
   return "/dev/ttyS" + std::to_string(portNumber - 1);
 }
 
-std::string ComDevicePath(int portNumber) {
-  if (portNumber < 1 || portNumber > 4) return {};
-  const QVariant value = userSettings()->value(comKey(portNumber));
-  // A path with a comma comes back as a list.
-  const QString path = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString();
-  if (path.isEmpty()) return DefaultComDevicePath(portNumber);
-  return path.toStdString();
+std::string TComMapping::Notice(int portNumber) const {
+  if (EndedPid == 0) return {};
+  return "COM" + std::to_string(portNumber) + " was mapped to a virtual null-modem port that has ended (" + EndedPath +
+         ", process " + std::to_string(EndedPid) + "); COM" + std::to_string(portNumber) + " is " + Path + " now.";
 }
+
+TComMapping ResolveComPort(int portNumber) {
+  TComMapping mapping;
+  if (portNumber < 1 || portNumber > 4) return mapping;
+  const auto settings = userSettings();
+  const QVariant value = settings->value(comKey(portNumber));
+  // A path with a comma comes back as a list.
+  const QString stored = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString();
+  const long long chosen = settings->value(chosenKey(portNumber)).toLongLong();
+  mapping.Path = stored.isEmpty() ? DefaultComDevicePath(portNumber) : stored.toStdString();
+  mapping.Source = stored.isEmpty() ? TComMapping::Default : TComMapping::Stored;
+
+  // A null-modem's port chosen by hand lives and dies with its relay as well.
+  const std::string claim = RelayClaims::ClaimOf(mapping.Path);
+  if (!claim.empty()) {
+    const long pid = std::strtol(mapping.Path.c_str() + mapping.Path.find_last_of('-') + 1, nullptr, 10);
+    if (RelayClaims::TWitness(claim).Live()) {
+      mapping.Source = TComMapping::Relay;
+      mapping.RelayPid = pid;
+      mapping.ClaimPath = claim;
+    } else {
+      mapping.EndedPath = mapping.Path;
+      mapping.EndedPid = pid;
+      mapping.Path = DefaultComDevicePath(portNumber);
+      mapping.Source = TComMapping::Default;
+    }
+  }
+
+  // Newest first: a claim older than the user's choice has given way to it.
+  bool passedOver = false;
+  for (const TRelayPort& port : RelayClaims::Find(portNumber)) {
+    if (port.Since <= chosen) break;
+    if (!port.Live) {
+      if (!passedOver) {
+        mapping.EndedPid = port.Pid;
+        mapping.EndedPath = port.DevicePath;
+        passedOver = true;
+      }
+      continue;
+    }
+    if (!passedOver) mapping.EndedPid = 0;  // the stored choice no longer matters
+    mapping.Path = port.DevicePath;
+    mapping.Source = TComMapping::Relay;
+    mapping.RelayPid = port.Pid;
+    mapping.ClaimPath = port.ClaimPath;
+    break;
+  }
+  if (mapping.EndedPid == 0) mapping.EndedPath.clear();
+  return mapping;
+}
+
+std::string ComDevicePath(int portNumber) { return ResolveComPort(portNumber).Path; }
 
 bool SetComDevicePath(int portNumber, const std::string& path) {
   if (portNumber < 1 || portNumber > 4) return false;
+  // Ok in the port dialog with the device left as shown: nothing was chosen.
+  if (path == ComDevicePath(portNumber) ||
+      (path.empty() && ComDevicePath(portNumber) == DefaultComDevicePath(portNumber)))
+    return true;
   const auto settings = userSettings();
   if (!settings->isWritable()) return false;
   if (path.empty())
     settings->remove(comKey(portNumber));
   else
     settings->setValue(comKey(portNumber), QString::fromStdString(path));
+  settings->setValue(chosenKey(portNumber), nowNs());
   settings->sync();
   return settings->status() != QSettings::AccessError;
 }

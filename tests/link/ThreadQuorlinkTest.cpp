@@ -1,6 +1,7 @@
 #include "LinkOnPty.h"
 #include "link/QtHandOff.h"
 #include "link/ThreadQuorlink.h"
+#include "serial/DeviceMap.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -254,15 +255,15 @@ TEST(ThreadQuorlink, WaitingForBytesSkipsOnlyTheEmptyPasses) {
   const std::uint64_t closed = thread.PassCount();
   EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= closed + 3; }));
   ASSERT_EQ(t.Link.Open(), 1) << t.Link.LastError();
-  // The start byte collected before the close spoils the first frame; the
-  // pass goes on to the second.
+  // The start byte collected before the close belongs to the old connection:
+  // the receiver starts afresh and the first frame is good.
   t.Pty.Write(Frame(a) + Frame(b));
   EXPECT_TRUE(WaitUntil([&] { return recorder.Count() == 5; }));
   thread.Terminate();  // also ends the wait for bytes
   thread.WaitFor();
 
   ASSERT_EQ(recorder.Events.size(), 5u);
-  const std::vector<Bytes> records{a, b, c, c, b};
+  const std::vector<Bytes> records{a, b, c, c, a};
   const int statuses[] = {0, 0, 0, 2, 0};
   for (std::size_t i = 0; i < 5; ++i) {
     EXPECT_EQ(recorder.Events[i].Status, statuses[i]) << i;
@@ -275,22 +276,50 @@ TEST(ThreadQuorlink, WaitingForBytesSkipsOnlyTheEmptyPasses) {
   EXPECT_GE(times[3] - times[0], std::chrono::milliseconds(25));
 }
 
-TEST(ThreadQuorlink, WaitingForBytesBeatsOnAHungUpLine) {
+// The device unplugged halfway through a frame and plugged in again: the
+// waiting worker sleeps meanwhile and receives again on the new connection,
+// where the half frame counts for nothing.
+TEST(ThreadQuorlink, WaitingForBytesSleepsWhileTheDeviceIsLostAndGoesOnWhenItIsBack) {
   LinkOnPty t(0);
+  PluggedPty device(t.Settings.Folder().toStdString() + "/ttyUSB0");
+  t.Link.Close();
+  ASSERT_TRUE(SetComDevicePath(1, device.Path()));
+  ASSERT_EQ(t.Link.Open(), 1) << t.Link.LastError();
+  Recorder recorder;
   TThread_Quorlink thread(true);
+  recorder.Thread = &thread;
+  recorder.Link = &t.Link;
   thread.Link = &t.Link;
+  thread.SetDirectReceiveHook(&Recorder::Hook, &recorder);
   thread.SetWaitForBytes(true);
   thread.Resume();
-  ASSERT_TRUE(WaitUntil([&] { return thread.PassCount() >= 1; }));
-  t.Pty.CloseMaster();
-  const auto start = std::chrono::steady_clock::now();
-  const std::uint64_t before = thread.PassCount();
-  EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= before + 10; }));
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  // Spinning would run thousands of passes; the beat allows one per 10 ms.
-  EXPECT_LE(thread.PassCount() - before, static_cast<std::uint64_t>(elapsed.count() / 10 + 3));
+
+  const Bytes a(24, 0xA1), b(24, 0xB2), frameB = Frame(b);
+  device.Pty().Write(Frame(a) + Bytes(frameB.begin(), frameB.begin() + 10));
+  // The pass after the event's takes the half frame in.
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(recorder.Lock);
+    return recorder.Events.size() == 1 && thread.PassCount() >= recorder.Events[0].Pass + 2;
+  }));
+  device.Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return t.Link.State() == TPortState::Lost; }));
+  const std::uint64_t lost = thread.PassCount();
+  {
+    TThread_Quorlink beat(true);
+    beat.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return beat.PassCount() >= 10; }));
+  }
+  EXPECT_LE(thread.PassCount(), lost + 1) << "the worker beats on a lost device";
+
+  device.Replug();
+  ASSERT_TRUE(WaitUntil([&] { return t.Link.State() == TPortState::Open; }));
+  device.Pty().Write(frameB);
+  ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 2; }));
   thread.Terminate();
   thread.WaitFor();
+  EXPECT_EQ(recorder.Events[1].Status, 0);
+  EXPECT_EQ(recorder.Events[1].Record, b);
+  EXPECT_EQ(t.Link.GoodFrameCount, 2u);
 }
 
 void CheckTheWorkerAllocatesNothing(bool direct) {

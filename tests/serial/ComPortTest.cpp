@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -352,9 +353,23 @@ TEST_F(ComPortTest, LineCodesSetTheFrameFormatAndFlowControlIsLeftAlone) {
   }
 }
 
-TEST_F(ComPortTest, HangUpFailsQuietlyWithoutSpinningAndReopenWorks) {
+bool StateChanged(const TComPort& port) {
+  pollfd p{port.StateDescriptor(), POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+TEST_F(ComPortTest, HangUpIsNoticedAndTheLostPortWaitsWithoutSpinning) {
+  port.Reconnect = false;
   ASSERT_EQ(port.Open(), 1) << port.LastError();
+  EXPECT_EQ(port.State(), TPortState::Open);
+  EXPECT_EQ(port.StateDevice(), pty.SlavePath());
+  port.ClearStateChange();
   pty.CloseMaster();
+  // Noticed without a read or a write.
+  ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
+  EXPECT_TRUE(StateChanged(port));
+  EXPECT_EQ(port.LossReason(), TPortError::HungUp);
+  EXPECT_EQ(port.StateDevice(), pty.SlavePath());
   // The worker polls every 10 ms: each poll must come back at once with nothing.
   int delivered = 0;
   const double cpuBefore = ThreadCpuMs();
@@ -363,20 +378,63 @@ TEST_F(ComPortTest, HangUpFailsQuietlyWithoutSpinningAndReopenWorks) {
     delivered += port.ReadByte(&byte);
     std::this_thread::sleep_for(10ms);
   }
-  EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0) << "reading a hung-up device burns CPU";
+  EXPECT_LT(ThreadCpuMs() - cpuBefore, 100.0) << "reading a lost device burns CPU";
   EXPECT_EQ(delivered, 0);
-  EXPECT_EQ(port.LastReadError(), TPortError::HungUp);
   EXPECT_EQ(Write(frame), 0);
-  EXPECT_EQ(port.LastWriteError(), TPortError::HungUp);
   EXPECT_EQ(port.IsOpen, 1);  // open until the program closes it
 
   PtyPair back;  // the device comes back, under another name as a replugged adapter may
   ASSERT_TRUE(SetComDevicePath(1, back.SlavePath()));
   port.Close();
+  EXPECT_EQ(port.State(), TPortState::Closed);
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   EXPECT_EQ(Write(frame), 1);
   EXPECT_EQ(port.LastWriteError(), TPortError::None);
   EXPECT_EQ(back.Read(4), frame);
+}
+
+// A device behind a path that stays, unplugged and plugged in again.
+TEST_F(ComPortTest, ALostDeviceIsOpenedAgainWithTheSameLineSettingsWhenItsPathIsBack) {
+  PluggedPty device(settings.Folder().toStdString() + "/ttyUSB0");
+  ASSERT_TRUE(SetComDevicePath(1, device.Path()));
+  port.BaudRate = 19200;
+  ASSERT_EQ(port.Open(), 1) << port.LastError();
+  const std::uint32_t first = port.Connection();
+
+  for (int round = 0; round < 2; ++round) {
+    device.Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; })) << round;
+    EXPECT_EQ(port.StateDevice(), device.Path());
+    EXPECT_EQ(Write(frame), 0);
+    device.Replug();
+    ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Open; })) << round;
+    EXPECT_EQ(port.Connection(), first + 1 + round);
+    EXPECT_EQ(ProbeLineRate(device.Pty().SlaveFd()).OutputRate, 19200);
+    EXPECT_EQ(Write(frame), 1);
+    EXPECT_EQ(device.Pty().Read(4), frame);
+    device.Pty().Write(frame);
+    EXPECT_EQ(ReadFromPort(4), frame);
+  }
+
+  // Busy when it comes back: tried again until it is free.
+  device.Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
+  device.Replug();
+  TComPort other;
+  other.DevicePathOverride = device.Path();
+  ASSERT_EQ(other.Open(), 1) << other.LastError();
+  ASSERT_TRUE(WaitUntil([&] { return port.LossReason() == TPortError::Busy; }));
+  other.Close();
+  ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Open; }));
+
+  // Closing while it waits ends the waiting: a device back later stays alone.
+  device.Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
+  port.Close();
+  EXPECT_EQ(port.State(), TPortState::Closed);
+  EXPECT_EQ(port.IsOpen, 0);
+  device.Replug();
+  EXPECT_EQ(other.Open(), 1) << "the closed port took the device back: " << other.LastError();
 }
 
 // Nobody reads the other end, so the block cannot leave within the bound the
@@ -421,7 +479,7 @@ TEST_F(ComPortTest, CloseFromAnotherThreadEndsAWriteThatCannotFinish) {
   EXPECT_EQ(pty.Read(4), frame);
 }
 
-TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseTheCallerOrAHangUp) {
+TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseOrTheCallerAndSleepsWhileTheDeviceIsLost) {
   EXPECT_EQ(port.WaitForInput(-1, -1), -1);  // closed: nothing to wait on
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   EXPECT_EQ(port.WaitForInput(0, -1), 0);
@@ -454,8 +512,14 @@ TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseTheCallerOrAHangUp) {
   EXPECT_EQ(waited, -1);
   EXPECT_EQ(port.IsOpen, 0);
 
-  // A hung-up line answers at once, every time, so a caller never sleeps on it for good.
+  // A lost device: it sleeps until the time-out, or until Close.
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   pty.CloseMaster();
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(port.WaitForInput(-1, -1), -1);
+  ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
+  EXPECT_EQ(port.WaitForInput(0, -1), 0);
+  waited = 2;
+  std::thread sleeper([&] { waited = port.WaitForInput(-1, -1); });
+  port.Close();
+  sleeper.join();
+  EXPECT_EQ(waited, -1);
 }

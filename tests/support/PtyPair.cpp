@@ -1,6 +1,7 @@
 #include "PtyPair.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -67,4 +68,22 @@ std::vector<std::uint8_t> PtyPair::Read(std::size_t count, std::chrono::millisec
 void PtyPair::CloseMaster() {
   if (Master >= 0) close(Master);
   Master = -1;
+}
+
+PluggedPty::PluggedPty(std::string path) : LinkPath(std::move(path)) { Replug(); }
+
+PluggedPty::~PluggedPty() { Unplug(); }
+
+void PluggedPty::Unplug() {
+  unlink(LinkPath.c_str());
+  Current.reset();
+}
+
+void PluggedPty::Replug() {
+  Unplug();
+  Current = std::make_unique<PtyPair>();
+  const std::string draft = LinkPath + ".new";
+  unlink(draft.c_str());
+  if (symlink(Current->SlavePath().c_str(), draft.c_str()) != 0 || rename(draft.c_str(), LinkPath.c_str()) != 0)
+    throw std::runtime_error("cannot link " + LinkPath + ": " + std::strerror(errno));
 }

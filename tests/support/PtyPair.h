@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ public:
 
   const std::string& SlavePath() const { return Path; }
   int MasterFd() const { return Master; }
+  // The test's own descriptor on the slave, to read the line settings.
+  int SlaveFd() const { return Slave; }
 
   // Writes all bytes to the master (the program under test reads them).
   void Write(const std::vector<std::uint8_t>& bytes);
@@ -28,4 +31,24 @@ private:
   int Master = -1;
   int Slave = -1;  // kept open so the slave stays usable until the test ends
   std::string Path;
+};
+
+// A pseudo-terminal behind a path that stays the same, as a USB adapter's
+// device does: Unplug closes it (the program sees a hang-up) and removes the
+// path; Replug puts a new pseudo-terminal behind the same path.
+class PluggedPty {
+public:
+  explicit PluggedPty(std::string path);  // plugged in
+  ~PluggedPty();
+  PluggedPty(const PluggedPty&) = delete;
+  PluggedPty& operator=(const PluggedPty&) = delete;
+
+  const std::string& Path() const { return LinkPath; }
+  PtyPair& Pty() { return *Current; }  // while plugged in
+  void Unplug();
+  void Replug();
+
+private:
+  std::string LinkPath;
+  std::unique_ptr<PtyPair> Current;
 };

@@ -7,6 +7,8 @@
 TestSettings::TestSettings() {
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Dir.path());
   qputenv("XDG_CONFIG_HOME", Dir.path().toLocal8Bit());
+  // The virtual null-modems' ports and claims, too.
+  qputenv("XDG_RUNTIME_DIR", Runtime.path().toLocal8Bit());
 }
 
 TestSettings::~TestSettings() {

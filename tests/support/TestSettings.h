@@ -1,6 +1,7 @@
 #pragma once
-// Points the per-user settings file at a temporary folder for the lifetime of
-// the object, so tests never touch the user's own settings.
+// Points the per-user settings file (and the runtime folder of the virtual
+// null-modems) at a temporary folder for the lifetime of the object, so tests
+// never touch the user's own settings.
 
 #include <QString>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@ public:
 
 private:
   QTemporaryDir Dir;
+  QTemporaryDir Runtime;  // made private to this user, as a runtime folder must be
 };
 
 // Polls cond until it holds or the deadline passes; returns its last value.
