@@ -2,6 +2,7 @@
 // terminal into Receive, and capture lines formed and written to a file. The
 // second argument of the receive cases switches the byte ring on (1) or off (0).
 
+#include "capture/CaptureFormat.h"
 #include "capture/CaptureWriter.h"
 #include "link/Quorlink.h"
 #include "serial/DeviceMap.h"
@@ -124,10 +125,10 @@ BENCHMARK(CaptureLines)->Arg(24)->Arg(255)->UseRealTime();
 
 void FormatRecordLine(benchmark::State& state) {
   std::uint8_t record[256] = {};
-  char line[TCaptureWriter::RecordLineMax];
+  char line[CaptureFormat::RecordLineMax];
   const auto length = static_cast<std::uint8_t>(state.range(0));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(TCaptureWriter::FormatRecordLine(line, 12, 34, 56, 789, 0, length, record));
+    benchmark::DoNotOptimize(CaptureFormat::FormatRecordLine(line, 12, 34, 56, 789, 0, length, record));
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations());

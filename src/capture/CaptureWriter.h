@@ -1,14 +1,12 @@
 #pragma once
-// TCaptureWriter writes the capture file: a header block, then one line per
-// receive event with the local time, the status, the data length and the data
-// bytes. Each line reaches the operating system as it is written, so nothing
-// already logged is lost if the program dies.
+// TCaptureWriter writes the capture file (format: capture/CaptureFormat.h): a
+// header block, then one line per receive event with the local time, the
+// status, the data length and the data bytes. Each line reaches the operating
+// system as it is written, so nothing already logged is lost if the program dies.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-class QDateTime;
 
 class TCaptureWriter {
 public:
@@ -32,18 +30,6 @@ public:
   bool LogFrame(int status, std::uint8_t length, const std::uint8_t* data, int timeOfDayMs);
   std::string LastError() const;
   std::string FileName() const;
-
-  // The record line for the given local time; returns its length. out must
-  // hold RecordLineMax bytes: the longest line (data length 255, a status of
-  // eight hex digits) is 802. Time fields are taken modulo 100 (milliseconds
-  // 1000) so that no input can make the line longer.
-  static constexpr std::size_t RecordLineMax = 808;
-  static std::size_t FormatRecordLine(char* out, int hours, int minutes, int seconds, int millis, int status,
-                                      std::uint8_t length, const std::uint8_t* data);
-
-  // The header block for the given local date and time, in the system locale's
-  // short date and long time (without time zone) formats, 8-bit text.
-  static std::string FormatHeader(const QDateTime& now);
 
 private:
   bool WriteLine(const char* text, std::size_t length);

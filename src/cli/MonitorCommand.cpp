@@ -3,6 +3,7 @@
 // event itself: the line with the decoded values, the capture file line and
 // the statistics. The main thread only waits for signals and the end.
 
+#include "capture/CaptureFormat.h"
 #include "capture/CaptureWriter.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
@@ -15,12 +16,16 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -32,16 +37,51 @@ long long Nanoseconds(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+// Writes all of data unless stop is set first: waits for room in pieces no
+// larger than a pipe takes at once, so that a reader that stops reading
+// never holds the worker past a stop. 0 when written, else an errno value
+// (EINTR when stopped).
+int WriteAllUnlessStopped(int fd, const char* data, std::size_t size, const std::atomic<bool>& stop) {
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = poll(&p, 1, 200);
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready <= 0) {
+      if (stop.load()) return EINTR;
+      continue;
+    }
+    const ssize_t n = ::write(fd, data, std::min<std::size_t>(size, PIPE_BUF));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
     data += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return 0;
 }
+
+// "good", "checksum-error+start-of-frame": what the receiver met since the
+// last event, from its own counters; out holds EventTextMax bytes.
+constexpr std::size_t EventTextMax = 64;
+void EventText(char* out, bool good, bool checksumError, bool lengthError, bool inNextFrame) {
+  out[0] = '\0';
+  const auto add = [out](const char* word) {
+    if (out[0]) std::strcat(out, "+");
+    std::strcat(out, word);
+  };
+  if (checksumError) add(TruckValues::EventWord::ChecksumError);
+  if (lengthError) add(TruckValues::EventWord::LengthError);
+  if (good) add(TruckValues::EventWord::Good);
+  if (!good && inNextFrame) add(TruckValues::EventWord::StartOfFrame);
+}
+
+// The receiver's counters, read together.
+struct Counts {
+  std::uint32_t Good = 0, ChecksumErrors = 0, LengthErrors = 0, Starts = 0;
+  static Counts Of(const TQUORLINK& link) {
+    return {link.GoodFrameCount.load(), link.ChecksumErrorCount.load(), link.LengthErrorCount.load(),
+            link.FrameStartCount.load()};
+  }
+};
 
 // Everything the worker touches for an event is set up before it starts, so
 // that an event costs no allocation and no hand-over to the main thread.
@@ -55,16 +95,20 @@ struct Watcher {
   std::atomic<bool> Stopping{false};
   std::atomic<int> ExitCode{Cli::ExitSuccess};
   std::atomic<bool> CaptureFailed{false};
+  std::atomic<int> OutputError{0};  // errno of a failed write to standard output
 
-  std::atomic<long long> Events[4] = {};  // receive events by status
-  std::uint32_t GoodAtStart = 0;
-  std::uint32_t LastGood = 0;  // worker only
+  Counts AtStart;
+  Counts Last;  // worker only
+  std::atomic<long long> Events{0};
   Clock::time_point Started = Clock::now();
   std::atomic<long long> FirstGoodNs{0}, LastGoodNs{0};
   std::uint8_t Data[256] = {};
+  char What[EventTextMax] = {};
   char Line[TruckValues::Formatter::LineMax];
 
-  long long GoodFrames() const { return Link.GoodFrameCount.load() - GoodAtStart; }
+  long long GoodFrames() const { return Link.GoodFrameCount.load() - AtStart.Good; }
+
+  void Begin() { AtStart = Last = Counts::Of(Link); }
 
   // Any thread: the main thread ends its loop when StopAsked turns readable.
   void Stop(int exitCode) {
@@ -78,24 +122,22 @@ struct Watcher {
   // On the worker thread.
   void Receive(int status) {
     if (Stopping.load()) return;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
+    const int timeOfDayMs = CaptureFormat::LocalTimeOfDayMs();
     std::uint8_t length = 0;
     Link.GetRecord(Data, sizeof Data, &length);
-    if (status >= 0 && status < 4) Events[status].fetch_add(1, Relaxed);
+    Events.fetch_add(1, Relaxed);
 
-    const std::uint32_t good = Link.GoodFrameCount.load();
-    if (good != LastGood) {
+    const Counts now = Counts::Of(Link);
+    const bool good = now.Good != Last.Good;
+    if (good) {
       const long long at = Nanoseconds(Clock::now());
-      if (LastGood == GoodAtStart) FirstGoodNs.store(at);
+      if (Last.Good == AtStart.Good) FirstGoodNs.store(at);
       LastGoodNs.store(at);
-      LastGood = good;
     }
+    EventText(What, good, now.ChecksumErrors != Last.ChecksumErrors, now.LengthErrors != Last.LengthErrors,
+              Link.GetRxCount() != 0);
+    Last = now;
 
-    const int timeOfDayMs =
-        ((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 + static_cast<int>(now.tv_nsec / 1000000);
     if (Capture.IsOpen() && !Capture.LogFrame(status, length, Data, timeOfDayMs)) {
       CaptureFailed.store(true);  // the main thread reports it and closes the file
       Stop(Cli::ExitFailure);
@@ -105,11 +147,17 @@ struct Watcher {
       TruckValues::Event event;
       event.TimeOfDayMs = timeOfDayMs;
       event.Status = status;
+      event.What = What;
       event.Length = length;
       event.Data = Data;
-      // Whoever read our output has gone (quorlink monitor | head): stop.
-      if (!WriteAll(STDOUT_FILENO, Line, Format->Write(event, Line, sizeof Line))) {
-        Stop(Cli::ExitSuccess);
+      const int error = WriteAllUnlessStopped(STDOUT_FILENO, Line, Format->Write(event, Line, sizeof Line), Stopping);
+      if (error == EPIPE) {
+        Stop(Cli::ExitSuccess);  // whoever read our output has gone (quorlink monitor | head)
+        return;
+      }
+      if (error != 0 && error != EINTR) {
+        OutputError.store(error);
+        Stop(Cli::ExitFailure);
         return;
       }
     }
@@ -117,6 +165,7 @@ struct Watcher {
   }
 
   QString Statistics() const {
+    const Counts now = Counts::Of(Link);
     const long long good = GoodFrames();
     const long long last = LastGoodNs.load();
     const double span = static_cast<double>(last - FirstGoodNs.load()) / 1e9;
@@ -129,14 +178,16 @@ struct Watcher {
                "  good frames            %2\n"
                "  checksum errors        %3\n"
                "  length errors          %4\n"
-               "  start-byte events      %5\n"
-               "  frames per second      %6\n"
-               "  since last good frame  %7")
+               "  frames started         %5\n"
+               "  receive events         %6\n"
+               "  frames per second      %7\n"
+               "  since last good frame  %8")
         .arg(std::chrono::duration<double>(Clock::now() - Started).count(), 0, 'f', 1)
         .arg(good)
-        .arg(Events[1].load())
-        .arg(Events[3].load())
-        .arg(Events[2].load())
+        .arg(static_cast<std::uint32_t>(now.ChecksumErrors - AtStart.ChecksumErrors))
+        .arg(static_cast<std::uint32_t>(now.LengthErrors - AtStart.LengthErrors))
+        .arg(static_cast<std::uint32_t>(now.Starts - AtStart.Starts))
+        .arg(Events.load())
         .arg(rate, 0, 'f', 2)
         .arg(since);
   }
@@ -148,11 +199,14 @@ int Commands::Monitor(const QStringList& args) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("Watches a truck: receives Quorlink frames and writes one line per receive\n"
-                     "event (a good frame, a checksum error, a length error, or a start byte seen\n"
-                     "right after an error) with the decoded values; after an error the values are\n"
-                     "those of the last good frame. Line settings start from those stored for\n"
-                     "display mode. Statistics go to standard error on exit and on SIGUSR1.\n"
-                     "--count and --duration end it; with both, too few frames in time is a failure."));
+                     "event with the decoded values; after an error the values are those of the\n"
+                     "last good frame. The status is the receiver's status as the link reports it\n"
+                     "(where the receiver was left); the event is what it met, from its own\n"
+                     "counts: good, checksum-error, length-error, and start-of-frame when it was\n"
+                     "left inside the next frame (several joined with +). Line settings start from\n"
+                     "those stored for display mode. Statistics go to standard error on exit and\n"
+                     "on SIGUSR1. --count and --duration end it; with both, too few frames in\n"
+                     "time is a failure."));
   Cli::LineOptions line;
   line.Add(parser, true, 253);
   const QCommandLineOption format(QStringLiteral("format"),
@@ -163,7 +217,8 @@ int Commands::Monitor(const QStringList& args) {
                                    QStringLiteral("file"));
   const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after this many good frames."),
                                  QStringLiteral("frames"));
-  const QCommandLineOption duration(QStringLiteral("duration"), QStringLiteral("Stop after this many seconds."),
+  const QCommandLineOption duration(QStringLiteral("duration"),
+                                    QStringLiteral("Stop after this many seconds (up to 10,000,000)."),
                                     QStringLiteral("seconds"));
   const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No event lines; only the statistics."));
   parser.addOptions({format, capture, count, duration, quiet});
@@ -181,16 +236,26 @@ int Commands::Monitor(const QStringList& args) {
       parser.isSet(duration) ? Cli::ToDouble(parser.value(duration), QStringLiteral("--duration"), 0.001, 1e7) : 0;
   monitor->Quiet = parser.isSet(quiet);
   monitor->Format = std::make_unique<TruckValues::Formatter>(kind, link.DataLength - 24, false);
+  if (link.DataLength > 253)
+    Cli::PrintWarning(QStringLiteral("the stored data length of %1 data bytes makes frames of %2 bytes, more than "
+                                     "the receiver can count (255): no frame of that length can be received. Give "
+                                     "--length 0 to 253.")
+                          .arg(link.DataLength.load())
+                          .arg(link.DataLength + 2));
 
   if (parser.isSet(capture) && !monitor->Capture.StartLog(parser.value(capture).toStdString()))
     throw Cli::Failure(QString::fromStdString(monitor->Capture.LastError()));
   Cli::OpenPort(link);
-  monitor->GoodAtStart = monitor->LastGood = link.GoodFrameCount.load();
+  monitor->Begin();
 
   if (!monitor->Quiet) {
     const QByteArray header = monitor->Format->Header();
-    std::fwrite(header.constData(), 1, static_cast<size_t>(header.size()), stdout);
-    std::fflush(stdout);
+    const int error = WriteAllUnlessStopped(STDOUT_FILENO, header.constData(), static_cast<std::size_t>(header.size()),
+                                            monitor->Stopping);
+    if (error == EPIPE) return Cli::ExitSuccess;
+    if (error != 0)
+      throw Cli::Failure(
+          QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(strerror(error))));
   }
   Cli::PrintInfo(QStringLiteral("quorlink monitor: listening on %1").arg(Cli::Describe(link)));
 
@@ -201,15 +266,26 @@ int Commands::Monitor(const QStringList& args) {
     else
       m->Stop(Cli::ExitSuccess);
   });
-  if (seconds > 0)
-    QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)), [m] {
-      if (m->Count > 0 && m->GoodFrames() < m->Count) {
-        Cli::PrintError(QStringLiteral("only %1 of %2 good frames arrived in time").arg(m->GoodFrames()).arg(m->Count));
-        m->Stop(Cli::ExitFailure);
-      } else {
-        m->Stop(Cli::ExitSuccess);
-      }
-    });
+
+  // A deadline, not one timer interval: a timer holds at most 24 days, so it
+  // is armed again until the deadline has passed.
+  QTimer durationTimer;
+  durationTimer.setSingleShot(true);
+  durationTimer.setTimerType(Qt::PreciseTimer);
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  QObject::connect(&durationTimer, &QTimer::timeout, [&durationTimer, deadline, m] {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() > 0) {
+      durationTimer.start(std::min(left, std::chrono::milliseconds(std::chrono::hours(1))));
+    } else if (m->Count > 0 && m->GoodFrames() < m->Count) {
+      Cli::PrintError(QStringLiteral("only %1 of %2 good frames arrived in time").arg(m->GoodFrames()).arg(m->Count));
+      m->Stop(Cli::ExitFailure);
+    } else {
+      m->Stop(Cli::ExitSuccess);
+    }
+  });
+  if (seconds > 0) durationTimer.start(0);
 
   QSocketNotifier stopNotifier(static_cast<qintptr>(m->StopAsked.Descriptor()), QSocketNotifier::Read);
   QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
@@ -227,6 +303,8 @@ int Commands::Monitor(const QStringList& args) {
 
   link.Close();
   if (m->CaptureFailed.load()) Cli::PrintError(QString::fromStdString(monitor->Capture.LastError()));
+  if (const int error = m->OutputError.load())
+    Cli::PrintError(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(strerror(error))));
   monitor->Capture.CloseLog();
   Cli::PrintInfo(monitor->Statistics());
   return monitor->ExitCode.load();

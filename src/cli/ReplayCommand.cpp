@@ -1,7 +1,9 @@
 // quorlink replay: sends the good frames of a capture file out of a port in
-// file order, spaced as they were recorded (divided by --speed).
+// file order, spaced as they were recorded (divided by --speed). The file is
+// read as it is played, so the first frame goes out at once and memory stays
+// the same whatever the size of the file.
 
-#include "cli/CaptureReader.h"
+#include "capture/CaptureReader.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "cli/SignalPipe.h"
@@ -22,39 +24,28 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int DayMs = 24 * 60 * 60 * 1000;
+using CaptureFormat::DayMs;
+// A step back in time of the clock is a midnight passed when the capture goes
+// on within this much after it; any other step back starts a new stretch.
+constexpr int MidnightGapMax = 60 * 60 * 1000;
 
-struct Schedule {
-  std::vector<const CaptureRecord*> Frames;
-  std::vector<long long> OffsetMs;  // from the first frame, as recorded
-  long long LoopGapMs = 70;         // from the last frame to the first again
-};
-
-Schedule Plan(const CaptureContents& contents) {
-  Schedule plan;
-  long long offset = 0;
-  int previous = -1;
-  for (const CaptureRecord& record : contents.Records) {
-    if (record.Status != 0) continue;
-    const int now = record.TimeOfDayMs();
-    if (previous >= 0) {
-      int step = now - previous;
-      if (step < 0) step += DayMs;  // the capture ran past midnight
-      offset += step;
-    }
-    previous = now;
-    plan.Frames.push_back(&record);
-    plan.OffsetMs.push_back(offset);
-  }
-  // Frames logged within one millisecond still get a little room when looping.
-  if (plan.Frames.size() >= 2) plan.LoopGapMs = std::max(1LL, offset / static_cast<long long>(plan.Frames.size() - 1));
-  return plan;
+QString TimeText(int timeOfDayMs) {
+  char text[CaptureFormat::TimeTextSize];
+  CaptureFormat::PutTimeOfDay(text, timeOfDayMs, '.');
+  return QString::fromLatin1(text, sizeof text);
 }
 
+// Reads the capture and sends its good frames on a thread of its own.
 class Player {
 public:
-  Player(TQUORLINK& link, const Schedule& plan, double speed, bool loop)
-      : Link(link), Plan(plan), Speed(speed), Loop(loop) {
+  enum Outcome { Played, NoGoodFrame, ReadFailed };
+
+  Player(TQUORLINK& link, CaptureReader& reader, const QString& path, double speed, bool loop)
+      : Link(link),
+        Reader(reader),
+        Path(path),
+        Speed(speed),
+        Loop(loop) {
     Thread = std::thread([this] { Run(); });
   }
   ~Player() { Stop(); }
@@ -71,9 +62,13 @@ public:
     if (Thread.joinable()) Thread.join();
   }
   int Descriptor() const { return Done.Descriptor(); }
+  // After Stop: how the file was played, and the read error if any.
+  Outcome Result() const { return Finished.load(); }
+  std::string ReadError() const { return Reader.Error(); }
 
   std::atomic<long long> Sent{0};
   std::atomic<long long> Failed{0};
+  std::atomic<long long> Line{0};  // the line being played
 
 private:
   // Waits until t; false when stopped first.
@@ -82,42 +77,101 @@ private:
     return !Wake.wait_until(lock, t, [this] { return Stopping; });
   }
 
-  void Run() {
-    Clock::time_point start = Clock::now();
-    do {
-      for (size_t i = 0; i < Plan.Frames.size(); ++i) {
-        const auto offset = std::chrono::duration<double, std::milli>(static_cast<double>(Plan.OffsetMs[i]) / Speed);
-        if (!WaitUntil(start + std::chrono::duration_cast<Clock::duration>(offset))) return Finish();
-        const CaptureRecord& frame = *Plan.Frames[i];
-        if (Link.SendFrame(frame.Data, static_cast<std::uint8_t>(frame.Length)) == 1)
-          Sent.fetch_add(1);
-        else if (!StoppingNow())
-          Failed.fetch_add(1);
-      }
-      const auto gap =
-          std::chrono::duration<double, std::milli>(static_cast<double>(Plan.OffsetMs.back() + Plan.LoopGapMs) / Speed);
-      start += std::chrono::duration_cast<Clock::duration>(gap);
-    } while (Loop && !StoppingNow());
-    Finish();
-  }
-
   bool StoppingNow() {
     std::lock_guard<std::mutex> lock(Lock);
     return Stopping;
   }
 
-  void Finish() { Done.Signal(); }
+  Clock::duration Scaled(long long ms) const {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(static_cast<double>(ms) / Speed));
+  }
+
+  // Milliseconds from the good frame before to this one, as recorded.
+  long long Step(int previous, int now, bool warn) {
+    int step = now - previous;
+    if (step >= 0) return step;
+    if (step + DayMs <= MidnightGapMax) return step + DayMs;
+    if (warn)
+      Cli::PrintWarning(QStringLiteral("%1:%2: the time steps back from %3 to %4; the frame goes out without a wait, "
+                                       "as the start of a new stretch")
+                            .arg(Path)
+                            .arg(Reader.LineNumber())
+                            .arg(TimeText(previous), TimeText(now)));
+    return 0;
+  }
+
+  // One pass through the file from its first line; the number of good frames.
+  long long Pass(Clock::time_point start, long long& span, bool first) {
+    long long frames = 0;
+    long long offset = 0;
+    int previous = 0;
+    while (Reader.Next()) {
+      Line.store(Reader.LineNumber());
+      if (Reader.Kind() == CaptureFormat::LineKind::Damaged && first)
+        Cli::PrintWarning(QStringLiteral("%1:%2: %3; line skipped")
+                              .arg(Path)
+                              .arg(Reader.LineNumber())
+                              .arg(QString::fromStdString(CaptureFormat::Describe(Reader.Damage()))));
+      if (Reader.Kind() != CaptureFormat::LineKind::Record || Reader.Record().Status != 0) continue;
+      const CaptureFormat::Record& record = Reader.Record();
+      if (frames > 0) offset += Step(previous, record.TimeOfDayMs, first);
+      previous = record.TimeOfDayMs;
+      if (!WaitUntil(start + Scaled(offset))) return -1;
+      if (Link.SendFrame(record.Data, static_cast<std::uint8_t>(record.Length)) == 1)
+        Sent.fetch_add(1);
+      else if (!StoppingNow())
+        Failed.fetch_add(1);
+      ++frames;
+    }
+    span = offset;
+    return frames;
+  }
+
+  void Run() {
+    Clock::time_point start = Clock::now();
+    bool first = true;
+    for (;;) {
+      long long span = 0;
+      const long long frames = Pass(start, span, first);
+      if (frames < 0) break;  // stopped
+      if (!Reader.Error().empty()) {
+        Finished.store(ReadFailed);
+        break;
+      }
+      if (frames == 0) {
+        Finished.store(first ? NoGoodFrame : Played);
+        break;
+      }
+      if (!Loop || StoppingNow()) break;
+      if (!Reader.Rewind()) {
+        Cli::PrintWarning(QStringLiteral("%1 cannot be read again (a pipe?); not looping").arg(Path));
+        break;
+      }
+      // Frames logged within one millisecond still get a little room when looping.
+      const long long gap = frames >= 2 ? std::max(1LL, span / (frames - 1)) : 70;
+      start += Scaled(span + gap);
+      first = false;
+    }
+    Done.Signal();
+  }
 
   TQUORLINK& Link;
-  const Schedule& Plan;
+  CaptureReader& Reader;
+  const QString Path;
   const double Speed;
   const bool Loop;
   const TWakeEvent Done;
+  std::atomic<Outcome> Finished{Played};
   std::mutex Lock;
   std::condition_variable Wake;
   bool Stopping = false;
   std::thread Thread;
 };
+
+QString Summary(const Player& player) {
+  return QStringLiteral("quorlink replay: %1 frames sent, %2 failed").arg(player.Sent.load()).arg(player.Failed.load());
+}
 
 }  // namespace
 
@@ -126,8 +180,12 @@ int Commands::Replay(const QStringList& args) {
   parser.setApplicationDescription(
       QStringLiteral("Sends the good frames (status 0 lines) of a capture file out of a port, in\n"
                      "file order and with the spacing recorded in their timestamps; each frame has\n"
-                     "the data length of its line. Lines that cannot be read are reported and\n"
-                     "skipped. Ctrl-C stops at once. Line settings start from those stored for\n"
+                     "the data length of its line. The file is read as it is played: the first\n"
+                     "frame goes out at once, whatever its size. A time that steps back past\n"
+                     "midnight (within an hour) keeps its spacing; any other step back (captures\n"
+                     "appended to each other, a clock set back) is reported and sent without a\n"
+                     "wait. Lines that cannot be read are reported and skipped. Ctrl-C stops at\n"
+                     "once; SIGUSR1 prints the counts. Line settings start from those stored for\n"
                      "source mode."));
   parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The capture file."));
   Cli::LineOptions line;
@@ -141,28 +199,25 @@ int Commands::Replay(const QStringList& args) {
   if (!Cli::Parse(parser, args, QStringLiteral("replay [options] file"), 1, 1)) return Cli::ExitSuccess;
 
   // Signals are caught from here on; they take effect once the loop runs.
-  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP});
+  SignalNotifier signalNotifier({SIGINT, SIGTERM, SIGHUP, SIGUSR1});
   const double factor = Cli::ToDouble(parser.value(speed), QStringLiteral("--speed"), 0.001, 1000.0);
   TQUORLINK link;
   line.Apply(parser, link, 1);
 
   const QString path = parser.positionalArguments().first();
-  CaptureContents contents;
-  QString error;
-  if (!ReadCaptureFile(path, contents, error)) throw Cli::Failure(error);
-  for (const CaptureProblem& problem : contents.Problems)
-    Cli::PrintWarning(QStringLiteral("%1:%2: %3; line skipped").arg(path).arg(problem.Line).arg(problem.Reason));
-  const Schedule plan = Plan(contents);
-  if (plan.Frames.empty()) throw Cli::Failure(QStringLiteral("%1 holds no good frame to replay").arg(path));
+  CaptureReader reader;
+  if (!reader.Open(path.toStdString())) throw Cli::Failure(QString::fromStdString(reader.Error()));
 
   Cli::OpenPort(link);
-  Cli::PrintInfo(QStringLiteral("quorlink replay: %1 frames over %2 s on %3")
-                     .arg(plan.Frames.size())
-                     .arg(static_cast<double>(plan.OffsetMs.back()) / 1000.0 / factor, 0, 'f', 3)
-                     .arg(Cli::Describe(link)));
+  Cli::PrintInfo(QStringLiteral("quorlink replay: sending the good frames of %1 on %2").arg(path, Cli::Describe(link)));
 
-  Player player(link, plan, factor, parser.isSet(loop));
-  QObject::connect(&signalNotifier, &SignalNotifier::Received, [] { QCoreApplication::quit(); });
+  Player player(link, reader, path, factor, parser.isSet(loop));
+  QObject::connect(&signalNotifier, &SignalNotifier::Received, [&player, &path](int signal) {
+    if (signal == SIGUSR1)
+      Cli::PrintInfo(Summary(player) + QStringLiteral(", at line %1 of %2").arg(player.Line.load()).arg(path));
+    else
+      QCoreApplication::quit();
+  });
   QSocketNotifier done(player.Descriptor(), QSocketNotifier::Read);
   QObject::connect(&done, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
   QCoreApplication::exec();
@@ -171,7 +226,11 @@ int Commands::Replay(const QStringList& args) {
   player.RequestStop();
   link.Close();
   player.Stop();
-  Cli::PrintInfo(
-      QStringLiteral("quorlink replay: %1 frames sent, %2 failed").arg(player.Sent.load()).arg(player.Failed.load()));
+  Cli::PrintInfo(Summary(player));
+  switch (player.Result()) {
+  case Player::NoGoodFrame: throw Cli::Failure(QStringLiteral("%1 holds no good frame to replay").arg(path));
+  case Player::ReadFailed: throw Cli::Failure(QString::fromStdString(player.ReadError()));
+  default: break;
+  }
   return player.Failed.load() > 0 ? Cli::ExitFailure : Cli::ExitSuccess;
 }

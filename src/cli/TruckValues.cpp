@@ -1,5 +1,6 @@
 #include "cli/TruckValues.h"
 
+#include "capture/CaptureFormat.h"
 #include "cli/CliSupport.h"
 #include "simulator/TruckDataMap.h"
 
@@ -53,50 +54,6 @@ void Store(const Field& field, int value, std::uint8_t* record, int length) {
     record[field.Byte] &= static_cast<std::uint8_t>(~field.Mask);
 }
 
-// Appends to a fixed buffer; what does not fit is left out, never written past it.
-class LineOut {
-public:
-  LineOut(char* data, std::size_t capacity) : Data(data), Capacity(capacity) {}
-  void Add(char c) {
-    if (Size < Capacity) Data[Size++] = c;
-  }
-  void Add(const char* text) {
-    const std::size_t n = std::min(std::strlen(text), Capacity - Size);
-    std::memcpy(Data + Size, text, n);
-    Size += n;
-  }
-  void Number(int value) {
-    char digits[12];
-    int n = 0;
-    unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    do {
-      digits[n++] = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
-    if (value < 0) Add('-');
-    while (n > 0) Add(digits[--n]);
-  }
-  void TwoDigits(int value) {
-    Add(static_cast<char>('0' + value / 10 % 10));
-    Add(static_cast<char>('0' + value % 10));
-  }
-  void Time(int ms) {
-    if (ms < 0) ms = 0;
-    TwoDigits(ms / 3600000);
-    Add(':');
-    TwoDigits(ms / 60000 % 60);
-    Add(':');
-    TwoDigits(ms / 1000 % 60);
-    Add('.');
-    Add(static_cast<char>('0' + ms / 100 % 10));
-    TwoDigits(ms % 100);
-  }
-  std::size_t Size = 0;
-
-private:
-  char* Data;
-  std::size_t Capacity;
-};
 }  // namespace
 
 const std::vector<Field>& Columns() {
@@ -189,15 +146,48 @@ Format ParseFormat(const QString& text) {
   throw Cli::UsageError(QStringLiteral("--format wants text, csv or json, not \"%1\"").arg(text));
 }
 
-const char* StatusWord(int status) {
-  switch (status) {
-  case 0: return "good";
-  case 1: return "checksum-error";
-  case 2: return "start-byte";
-  case 3: return "length-error";
-  default: return "status";
+// Appends to a fixed buffer; what does not fit is left out, never written past it.
+class Formatter::LineOut {
+public:
+  LineOut(char* data, std::size_t capacity) : Data(data), Capacity(capacity) {}
+  void Add(char c) {
+    if (Size < Capacity) Data[Size++] = c;
   }
+  void Add(const char* text) { Add(text, std::strlen(text)); }
+  void Add(const char* text, std::size_t length) {
+    const std::size_t n = std::min(length, Capacity - Size);
+    std::memcpy(Data + Size, text, n);
+    Size += n;
+  }
+  void Number(long long value) {
+    char digits[20];
+    int n = 0;
+    unsigned long long v =
+        value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+    do {
+      digits[n++] = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    if (value < 0) Add('-');
+    while (n > 0) Add(digits[--n]);
+  }
+  void Time(int timeOfDayMs) {
+    char text[CaptureFormat::TimeTextSize];
+    Add(text, static_cast<std::size_t>(CaptureFormat::PutTimeOfDay(text, timeOfDayMs, '.') - text));
+  }
+  std::size_t Size = 0;
+
+private:
+  char* Data;
+  std::size_t Capacity;
+};
+
+namespace {
+int ValueOf(const Field& field, const Event& event) {
+  const int v = event.Data[field.Byte];
+  return field.Mask == 0xFF ? v : ((v & field.Mask) ? 1 : 0);
 }
+}  // namespace
 
 Formatter::Formatter(Format format, int extraBytes, bool withLine)
     : Kind(format), ExtraBytes(extraBytes < 0 ? 0 : extraBytes), WithLine(withLine) {
@@ -208,7 +198,7 @@ QByteArray Formatter::Header() const {
   if (Kind != Format::Csv) return {};
   QByteArray out;
   if (WithLine) out += "line,";
-  out += "time,status,length";
+  out += "time,status,event,length";
   for (const Field& column : Columns()) out += ',' + column.Name.toLatin1();
   for (int i = 0; i < ExtraBytes; ++i) out += ",byte" + QByteArray::number(TruckDataMap::FirstAdditionalByte + i);
   out += '\n';
@@ -221,100 +211,105 @@ QByteArray Formatter::Line(const Event& event) const {
 }
 
 std::size_t Formatter::Write(const Event& event, char* buffer, std::size_t capacity) const {
-  const auto value = [&event](const Field& field) {
-    const int v = event.Data[field.Byte];
-    return field.Mask == 0xFF ? v : ((v & field.Mask) ? 1 : 0);
-  };
-  const int extraEnd = TruckDataMap::FirstAdditionalByte + ExtraBytes;
   LineOut out(buffer, capacity > 0 ? capacity - 1 : 0);  // the newline always fits
   switch (Kind) {
-  case Format::Csv:
-    if (WithLine) {
-      out.Number(event.Line);
-      out.Add(',');
-    }
-    out.Time(event.TimeOfDayMs);
-    out.Add(',');
-    out.Number(event.Status);
-    out.Add(',');
-    out.Number(event.Length);
-    for (const Field& column : Columns()) {
-      out.Add(',');
-      if (column.Byte < event.Length) out.Number(value(column));
-    }
-    for (int i = TruckDataMap::FirstAdditionalByte; i < extraEnd; ++i) {
-      out.Add(',');
-      if (i < event.Length) out.Number(event.Data[i]);
-    }
-    break;
-
-  case Format::Json:
-    out.Add('{');
-    if (WithLine) {
-      out.Add("\"line\":");
-      out.Number(event.Line);
-      out.Add(',');
-    }
-    out.Add("\"time\":\"");
-    out.Time(event.TimeOfDayMs);
-    out.Add("\",\"status\":");
-    out.Number(event.Status);
-    out.Add(",\"length\":");
-    out.Number(event.Length);
-    for (const Field& column : Columns()) {
-      if (column.Byte >= event.Length) continue;
-      out.Add(",\"");
-      out.Add(column.Key);
-      out.Add("\":");
-      out.Number(value(column));
-    }
-    for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
-      out.Add(",\"byte");
-      out.Number(i);
-      out.Add("\":");
-      out.Number(event.Data[i]);
-    }
-    out.Add('}');
-    break;
-
-  case Format::Text: {
-    out.Time(event.TimeOfDayMs);
-    out.Add(' ');
-    out.Add(StatusWord(event.Status));
-    if (event.Status < 0 || event.Status > 3) {
-      out.Add('-');
-      out.Number(event.Status);
-    }
-    for (const Field& column : Columns()) {
-      if (column.Byte >= event.Length || column.Mask != 0xFF) continue;
-      out.Add(' ');
-      out.Add(column.Key);
-      out.Add('=');
-      out.Number(value(column));
-    }
-    if (event.Length > TruckDataMap::FirstStatusByte) {
-      out.Add(" flags=");
-      bool any = false;
-      for (const Field& column : Columns()) {
-        if (column.Byte >= event.Length || column.Mask == 0xFF || !value(column)) continue;
-        if (any) out.Add(',');
-        out.Add(column.Key);
-        any = true;
-      }
-      if (!any) out.Add('-');
-    }
-    if (event.Length > TruckDataMap::FirstAdditionalByte) {
-      out.Add(" extra=");
-      for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
-        if (i > TruckDataMap::FirstAdditionalByte) out.Add(',');
-        out.Number(event.Data[i]);
-      }
-    }
-    break;
-  }
+  case Format::Csv: WriteCsv(event, out); break;
+  case Format::Json: WriteJson(event, out); break;
+  case Format::Text: WriteText(event, out); break;
   }
   if (capacity > 0) buffer[out.Size++] = '\n';
   return out.Size;
+}
+
+// line,time,status,event,length, every column, bytes 24 and up: a record
+// shorter than a column leaves it empty.
+void Formatter::WriteCsv(const Event& event, LineOut& out) const {
+  if (WithLine) {
+    out.Number(event.Line);
+    out.Add(',');
+  }
+  out.Time(event.TimeOfDayMs);
+  out.Add(',');
+  out.Number(event.Status);
+  out.Add(',');
+  out.Add(event.What);
+  out.Add(',');
+  out.Number(event.Length);
+  for (const Field& column : Columns()) {
+    out.Add(',');
+    if (column.Byte < event.Length) out.Number(ValueOf(column, event));
+  }
+  const int extraEnd = TruckDataMap::FirstAdditionalByte + ExtraBytes;
+  for (int i = TruckDataMap::FirstAdditionalByte; i < extraEnd; ++i) {
+    out.Add(',');
+    if (i < event.Length) out.Number(event.Data[i]);
+  }
+}
+
+// One object per line; only the bytes the record has.
+void Formatter::WriteJson(const Event& event, LineOut& out) const {
+  out.Add('{');
+  if (WithLine) {
+    out.Add("\"line\":");
+    out.Number(event.Line);
+    out.Add(',');
+  }
+  out.Add("\"time\":\"");
+  out.Time(event.TimeOfDayMs);
+  out.Add("\",\"status\":");
+  out.Number(event.Status);
+  out.Add(",\"event\":\"");
+  out.Add(event.What);
+  out.Add("\",\"length\":");
+  out.Number(event.Length);
+  for (const Field& column : Columns()) {
+    if (column.Byte >= event.Length) continue;
+    out.Add(",\"");
+    out.Add(column.Key);
+    out.Add("\":");
+    out.Number(ValueOf(column, event));
+  }
+  for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
+    out.Add(",\"byte");
+    out.Number(i);
+    out.Add("\":");
+    out.Number(event.Data[i]);
+  }
+  out.Add('}');
+}
+
+// "12:34:56.789 good status=0 ground_speed=5 ... flags=dump_body_up,... extra=1,2".
+void Formatter::WriteText(const Event& event, LineOut& out) const {
+  out.Time(event.TimeOfDayMs);
+  out.Add(' ');
+  out.Add(*event.What ? event.What : "-");
+  out.Add(" status=");
+  out.Number(event.Status);
+  for (const Field& column : Columns()) {
+    if (column.Byte >= event.Length || column.Mask != 0xFF) continue;
+    out.Add(' ');
+    out.Add(column.Key);
+    out.Add('=');
+    out.Number(ValueOf(column, event));
+  }
+  if (event.Length > TruckDataMap::FirstStatusByte) {
+    out.Add(" flags=");
+    bool any = false;
+    for (const Field& column : Columns()) {
+      if (column.Byte >= event.Length || column.Mask == 0xFF || !ValueOf(column, event)) continue;
+      if (any) out.Add(',');
+      out.Add(column.Key);
+      any = true;
+    }
+    if (!any) out.Add('-');
+  }
+  if (event.Length > TruckDataMap::FirstAdditionalByte) {
+    out.Add(" extra=");
+    for (int i = TruckDataMap::FirstAdditionalByte; i < event.Length; ++i) {
+      if (i > TruckDataMap::FirstAdditionalByte) out.Add(',');
+      out.Number(event.Data[i]);
+    }
+  }
 }
 
 }  // namespace TruckValues

@@ -39,15 +39,21 @@ enum class Format { Text, Csv, Json };
 // "text", "csv" or "json"; raises Cli::UsageError.
 Format ParseFormat(const QString& text);
 
-// "good", "checksum-error", "start-byte", "length-error"; "status-N" for others.
-const char* StatusWord(int status);
+// What the receiver met, as the event column names it.
+namespace EventWord {
+inline constexpr char Good[] = "good";
+inline constexpr char ChecksumError[] = "checksum-error";
+inline constexpr char LengthError[] = "length-error";
+inline constexpr char StartOfFrame[] = "start-of-frame";
+}  // namespace EventWord
 
 // One receive event or capture line to write.
 struct Event {
-  int Line = 0;         // line number in a capture file; 0 for none
-  int TimeOfDayMs = 0;  // written as "12:34:56.789"
-  int Status = 0;
-  int Length = 0;  // data length of the record
+  long long Line = 0;     // line number in a capture file; 0 for none
+  int TimeOfDayMs = 0;    // written as "12:34:56.789"
+  int Status = 0;         // the receive status, as the link reported it
+  const char* What = "";  // what happened: event words joined by '+'; may be empty
+  int Length = 0;         // data length of the record
   const std::uint8_t* Data = nullptr;
 };
 
@@ -67,6 +73,11 @@ public:
   std::size_t Write(const Event& event, char* out, std::size_t capacity) const;
 
 private:
+  class LineOut;
+  void WriteCsv(const Event& event, LineOut& out) const;
+  void WriteJson(const Event& event, LineOut& out) const;
+  void WriteText(const Event& event, LineOut& out) const;
+
   Format Kind;
   int ExtraBytes;
   bool WithLine;

@@ -1,5 +1,7 @@
 #include "simulator/TruckDataMap.h"
 
+#include "platform/HexDigits.h"
+
 #include <array>
 
 namespace TruckDataMap {
@@ -77,12 +79,6 @@ QString ByteText(std::uint8_t value) {
 namespace {
 bool IsSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
 }  // namespace
 
 std::uint8_t CellTextToByte(QStringView text) {
@@ -96,12 +92,12 @@ std::uint8_t CellTextToByte(QStringView text) {
   }
   // "0x" is a prefix only when a hex digit follows; "0xg" reads as the number 0.
   if (n - i >= 3 && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X') &&
-      HexDigit(text[i + 2].unicode()) >= 0)
+      HexDigits::Value(text[i + 2].unicode()) >= 0)
     i += 2;
   std::uint32_t value = 0;
   bool any = false;
   for (; i < n; ++i) {
-    const int d = HexDigit(text[i].unicode());
+    const int d = HexDigits::Value(text[i].unicode());
     if (d < 0) break;
     value = value * 16u + static_cast<std::uint32_t>(d);
     any = true;

@@ -1,3 +1,4 @@
+#include "capture/CaptureFormat.h"
 #include "capture/CaptureWriter.h"
 
 #include <QFile>
@@ -17,9 +18,9 @@ namespace {
 const std::string ColumnLine = "Time      Status  Length >Data[0] Data[1] Data[2] ...\r\n";
 
 std::string Line(int h, int m, int s, int ms, int status, std::uint8_t length, const std::uint8_t* data) {
-  char out[TCaptureWriter::RecordLineMax];
-  const std::size_t n = TCaptureWriter::FormatRecordLine(out, h, m, s, ms, status, length, data);
-  EXPECT_LE(n, TCaptureWriter::RecordLineMax);
+  char out[CaptureFormat::RecordLineMax];
+  const std::size_t n = CaptureFormat::FormatRecordLine(out, h, m, s, ms, status, length, data);
+  EXPECT_LE(n, CaptureFormat::RecordLineMax);
   return std::string(out, n);
 }
 

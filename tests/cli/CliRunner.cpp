@@ -40,6 +40,7 @@ void CliRunner::Start(const QStringList& args) {
   Out.clear();
   Err.clear();
   Process = std::make_unique<QProcess>();
+  if (!StdoutFile.isEmpty()) Process->setStandardOutputFile(StdoutFile);
   Process->start(QStringLiteral(QUORLINK_PROGRAM), args);
   if (!Process->waitForStarted(30000)) ADD_FAILURE() << "quorlink did not start";
 }

@@ -15,6 +15,8 @@ public:
   ~CliRunner();  // kills a process still running
 
   void Start(const QStringList& args);
+  // Standard output of the runs that follow goes to this file (empty: collected).
+  void SendStdoutTo(const QString& file) { StdoutFile = file; }
   // Runs to the end; returns the exit code, or -1 when it did not end in time.
   int Run(const QStringList& args, std::chrono::milliseconds deadline = std::chrono::seconds(60));
 
@@ -37,6 +39,7 @@ private:
   void Collect();
   std::unique_ptr<QProcess> Process;
   QByteArray Out, Err;
+  QString StdoutFile;
 };
 
 // The quorlink program's lines of the form "COMn path", as nullmodem prints them.

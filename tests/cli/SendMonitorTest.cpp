@@ -3,15 +3,29 @@
 // injected faults show as the receiver's statuses.
 
 #include "CliRunner.h"
+#include "PtyPair.h"
 #include "TestSettings.h"
-#include "cli/CaptureReader.h"
+#include "capture/CaptureReader.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
+
+std::vector<std::uint8_t> Frame(std::uint8_t fill, bool good = true) {
+  std::vector<std::uint8_t> frame{0x2F};
+  unsigned sum = 0x2F;
+  for (int i = 0; i < 24; ++i) {
+    frame.push_back(fill);
+    sum += fill;
+  }
+  frame.push_back(static_cast<std::uint8_t>(good ? 0u - sum : 0u - sum + 1));
+  return frame;
+}
 
 class SendMonitor : public ::testing::Test {
 protected:
@@ -32,11 +46,16 @@ protected:
 
   QString CapturePath() const { return Dir.filePath("capture.txt"); }
 
-  CaptureContents Capture() const {
-    CaptureContents contents;
-    QString error;
-    EXPECT_TRUE(ReadCaptureFile(CapturePath(), contents, error)) << error.toStdString();
-    return contents;
+  // The record lines of the capture file; a damaged line fails the test.
+  std::vector<CaptureFormat::Record> Capture() const {
+    std::vector<CaptureFormat::Record> records;
+    CaptureReader reader;
+    EXPECT_TRUE(reader.Open(CapturePath().toStdString())) << reader.Error();
+    while (reader.Next()) {
+      EXPECT_NE(reader.Kind(), CaptureFormat::LineKind::Damaged) << "line " << reader.LineNumber();
+      if (reader.Kind() == CaptureFormat::LineKind::Record) records.push_back(reader.Record());
+    }
+    return records;
   }
 
   // The status column of the monitor's CSV lines (header skipped).
@@ -67,15 +86,14 @@ TEST_F(SendMonitor, ValuesArriveAndTheCaptureHoldsTheMonitorsRecords) {
   EXPECT_TRUE(Monitor.Stderr().contains("good frames            15")) << Monitor.Stderr().constData();
 
   // Every capture line is the record sent: byte 1 = 173, 14 = 3C, 21 = 80, 23 = 41.
-  const CaptureContents capture = Capture();
-  EXPECT_TRUE(capture.Problems.empty());
-  ASSERT_EQ(capture.Records.size(), 15u);
-  for (const CaptureRecord& record : capture.Records) {
+  const std::vector<CaptureFormat::Record> capture = Capture();
+  ASSERT_EQ(capture.size(), 15u);
+  for (const CaptureFormat::Record& record : capture) {
     EXPECT_EQ(record.Status, 0);
     ASSERT_EQ(record.Length, 24);
     for (int i = 0; i < 24; ++i) {
       const int expected = i == 1 ? 173 : i == 14 ? 0x3C : i == 21 ? 0x80 : i == 23 ? 0x41 : 0;
-      EXPECT_EQ(record.Data[i], expected) << "byte " << i << " of line " << record.Line;
+      EXPECT_EQ(record.Data[i], expected) << "byte " << i;
     }
   }
 
@@ -87,10 +105,18 @@ TEST_F(SendMonitor, ValuesArriveAndTheCaptureHoldsTheMonitorsRecords) {
   ASSERT_EQ(decoded.size(), 16);
   ASSERT_EQ(monitored.size(), 16);
   EXPECT_EQ(decoded[0], "line," + monitored[0]);
+  const QList<QByteArray> columns = monitored[0].split(',');
+  const qsizetype eventColumn = columns.indexOf("event");
   for (int i = 1; i < 16; ++i) {
-    // Without the line number and time columns (the two clocks are read apart).
-    const QByteArray fromCapture = decoded[i].mid(decoded[i].indexOf(',', decoded[i].indexOf(',') + 1));
-    const QByteArray fromMonitor = monitored[i].mid(monitored[i].indexOf(','));
+    // Without the line number and time columns (the two clocks are read apart)
+    // and the event: the monitor saw 15 good frames, while the capture can't
+    // tell a good frame with the same record from an error (decode --help).
+    QList<QByteArray> fromCapture = decoded[i].split(',').mid(2);
+    QList<QByteArray> fromMonitor = monitored[i].split(',').mid(1);
+    EXPECT_EQ(fromMonitor.at(eventColumn - 1), "good") << "row " << i;
+    EXPECT_EQ(fromCapture.at(eventColumn - 1), "") << "row " << i;
+    fromCapture.removeAt(eventColumn - 1);
+    fromMonitor.removeAt(eventColumn - 1);
     EXPECT_EQ(fromCapture, fromMonitor) << "row " << i;
   }
   const QList<QByteArray> header = monitored[0].split(',');
@@ -134,7 +160,7 @@ TEST_F(SendMonitor, FaultsAtARateShowAsTheirStatuses) {
   EXPECT_EQ(Monitor.Stderr().count("statistics after"), 2);
 
   QList<int> captured;
-  for (const CaptureRecord& record : Capture().Records) captured << record.Status;
+  for (const CaptureFormat::Record& record : Capture()) captured << record.Status;
   EXPECT_EQ(captured, expected);
 }
 
@@ -161,4 +187,46 @@ TEST_F(SendMonitor, FaultsAndValuesOnDemand) {
   EXPECT_GE(statuses.size(), eventsBeforeQuit);
   EXPECT_EQ(statuses.count(1), 2);
   EXPECT_EQ(statuses.count(0) + statuses.count(1), statuses.size());  // no length errors, no stray start bytes
+}
+
+// The event column and the statistics count what the receiver met; the status
+// column stays where the link left the receiver. A bad frame followed in the
+// same read by the first bytes of the next frame leaves status 0 or 2.
+TEST(Monitor, EventsAreWhatTheReceiverMetAndStartWarningsAndFailuresTellTheTruth) {
+  TestSettings settings;
+  PtyPair pty;
+  CliRunner monitor;
+  // More seconds than one timer interval holds (it used to end after 0.7 s).
+  monitor.Start(
+      {"monitor", "--port", pty.SlavePath().c_str(), "--length", "24", "--format", "csv", "--duration", "4294968"});
+  ASSERT_TRUE(monitor.WaitForStderr("listening on")) << monitor.Stderr().constData();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  pty.Write(Frame(1));
+  ASSERT_TRUE(monitor.WaitForLines(2)) << monitor.Stderr().constData();
+  std::vector<std::uint8_t> bytes = Frame(2, false);
+  const std::vector<std::uint8_t> next = Frame(3);
+  bytes.insert(bytes.end(), next.begin(), next.begin() + 5);
+  pty.Write(bytes);
+  ASSERT_TRUE(WaitUntil([&] { return monitor.Stdout().contains("checksum-error"); })) << monitor.Stderr().constData();
+  pty.Write(std::vector<std::uint8_t>(next.begin() + 5, next.end()));
+  ASSERT_TRUE(WaitUntil([&] { return monitor.Stdout().count(",good,") == 2; })) << monitor.Stdout().constData();
+  monitor.Signal(SIGINT);
+  ASSERT_EQ(monitor.Finish(), 0) << monitor.Stderr().constData();
+  const QList<QByteArray> rows = monitor.StdoutLines();
+  ASSERT_GE(rows.size(), 4);
+  EXPECT_TRUE(rows[2].split(',').at(2).startsWith("checksum-error")) << rows[2].constData();
+  EXPECT_TRUE(monitor.Stderr().contains("good frames            2")) << monitor.Stderr().constData();
+  EXPECT_TRUE(monitor.Stderr().contains("checksum errors        1")) << monitor.Stderr().constData();
+  EXPECT_FALSE(monitor.Stderr().contains("Timer")) << monitor.Stderr().constData();
+
+  // A stored data length that can't be received is loaded as it is, and said.
+  QSettings(QSettings::IniFormat, QSettings::UserScope, "Parvelco", "Quorlink Simulator")
+      .setValue("Software/Parvelco/Quorlink Simulator/Display Mode/Quorlink Configuration/Quorlink_DataLength", 254);
+  // Standard output that can't be written is a failure, not a silent success.
+  monitor.SendStdoutTo("/dev/full");
+  EXPECT_EQ(monitor.Run({"monitor", "--port", pty.SlavePath().c_str(), "--format", "csv", "--duration", "10"}), 1);
+  EXPECT_TRUE(monitor.Stderr().contains("254 data bytes")) << monitor.Stderr().constData();
+  EXPECT_TRUE(monitor.Stderr().contains("no frame of that length can be received")) << monitor.Stderr().constData();
+  EXPECT_TRUE(monitor.Stderr().contains("cannot write to standard output: No space left on device"))
+      << monitor.Stderr().constData();
 }

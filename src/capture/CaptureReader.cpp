@@ -1,0 +1,167 @@
+#include "capture/CaptureReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using CaptureFormat::LineKind;
+
+struct CaptureReader::Private {
+  static constexpr std::size_t Capacity = 64 * 1024;
+  static_assert(Capacity > 2 * CaptureFormat::LineLengthMax);
+
+  int Fd = -1;
+  std::string Path;
+  std::string Error;
+  char Buffer[Capacity];
+  std::size_t Pos = 0;   // start of the line being looked at
+  std::size_t Scan = 0;  // where the search for its end goes on
+  std::size_t End = 0;   // bytes in Buffer
+  bool Eof = false;
+  bool Skipping = false;  // inside an overlong line already reported
+  long long Line = 0;
+  LineKind Kind = LineKind::Blank;
+  CaptureFormat::Record Record;
+  CaptureFormat::Damage Damage;
+
+  void Reset() {
+    Pos = Scan = End = 0;
+    Eof = Skipping = false;
+    Line = 0;
+    Kind = LineKind::Blank;
+    Damage = {};
+  }
+
+  void Fail(int error) {
+    Error = "cannot read " + Path + ": " + std::strerror(error);
+    Eof = true;
+  }
+
+  // Keeps [Pos, End) and reads more behind it; false when nothing more comes.
+  bool Refill() {
+    if (Pos > 0) {
+      std::memmove(Buffer, Buffer + Pos, End - Pos);
+      End -= Pos;
+      Scan -= Pos;
+      Pos = 0;
+    }
+    for (;;) {
+      const ssize_t n = ::read(Fd, Buffer + End, Capacity - End);
+      if (n > 0) {
+        End += static_cast<std::size_t>(n);
+        return true;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail(errno);
+      Eof = true;
+      return false;
+    }
+  }
+
+  // Parses [Pos, lineEnd) as the next line and moves Pos to next.
+  void Take(std::size_t lineEnd, std::size_t next) {
+    ++Line;
+    Kind = CaptureFormat::ParseLine(Buffer + Pos, Buffer + lineEnd, Record, Damage);
+    Pos = Scan = next;
+  }
+
+  bool Next() {
+    for (;;) {
+      if (Fd < 0 || !Error.empty()) return false;
+      std::size_t i = Scan;
+      while (i < End && Buffer[i] != '\n' && Buffer[i] != '\r') ++i;
+      if (i < End) {
+        // A CR as the last byte read may be the first half of a CR LF.
+        if (Buffer[i] == '\r' && i + 1 == End && !Eof) {
+          Scan = i;
+          Refill();
+          continue;
+        }
+        const std::size_t next = i + 1 + (Buffer[i] == '\r' && i + 1 < End && Buffer[i + 1] == '\n' ? 1 : 0);
+        if (Skipping) {
+          Skipping = false;
+          Pos = Scan = next;
+          continue;
+        }
+        Take(i, next);
+        if (Kind != LineKind::Blank) return true;
+        continue;
+      }
+      if (Skipping) {
+        Pos = Scan = End;
+      } else if (End - Pos > CaptureFormat::LineLengthMax) {
+        ++Line;
+        Kind = LineKind::Damaged;
+        Damage = {CaptureFormat::Damage::TooLong, 0, 0};
+        Skipping = true;
+        Pos = Scan = End;
+        return true;
+      } else {
+        Scan = End;
+        if (Eof) {
+          if (Pos == End) return false;
+          Take(End, End);  // the last line has no line end
+          if (Kind != LineKind::Blank) return true;
+          continue;
+        }
+      }
+      if (Eof) return false;
+      Refill();
+    }
+  }
+};
+
+CaptureReader::CaptureReader() : d(std::make_unique<Private>()) {}
+
+CaptureReader::~CaptureReader() { Close(); }
+
+bool CaptureReader::Open(const std::string& path) {
+  Close();
+  d->Path = path;
+  d->Error.clear();
+  d->Reset();
+  // Without O_NONBLOCK a FIFO nobody writes to would hold the open for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    d->Fail(errno);
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    d->Fail(EISDIR);
+    return false;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  d->Fd = fd;
+  return true;
+}
+
+void CaptureReader::Close() {
+  if (d->Fd >= 0) ::close(d->Fd);
+  d->Fd = -1;
+}
+
+bool CaptureReader::Next() { return d->Next(); }
+
+bool CaptureReader::CanRewind() const {
+  struct stat st {};
+  return d->Fd >= 0 && fstat(d->Fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool CaptureReader::Rewind() {
+  if (!CanRewind() || lseek(d->Fd, 0, SEEK_SET) != 0) return false;
+  d->Error.clear();
+  d->Reset();
+  return true;
+}
+
+CaptureFormat::LineKind CaptureReader::Kind() const { return d->Kind; }
+long long CaptureReader::LineNumber() const { return d->Line; }
+const CaptureFormat::Record& CaptureReader::Record() const { return d->Record; }
+const CaptureFormat::Damage& CaptureReader::Damage() const { return d->Damage; }
+std::string CaptureReader::Error() const { return d->Error; }
+int CaptureReader::Descriptor() const { return d->Fd; }
