@@ -1,15 +1,19 @@
 #include "capture/CaptureWriter.h"
 
 #include "capture/CaptureFormat.h"
+#include "platform/SafeFile.h"
 
 #include <QDateTime>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
+
+// How long a line waits for the reader of a FIFO before the capture gives up.
+constexpr int ReaderWaitMs = 10000;
 
 std::string ErrorText(const char* what, const std::string& name, int error) {
   return std::string(what) + " \"" + name + "\": " + std::strerror(error);
@@ -23,11 +27,15 @@ bool TCaptureWriter::StartLog(const std::string& fileName) {
   const QDateTime now = QDateTime::currentDateTime();
   bool opened = false;
   if (Fd < 0) {
-    const int fd = open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Never blocks: a FIFO without a reader is refused at once, and one whose
+    // reader falls behind is waited for only so long (WriteLine).
+    std::string reason;
+    const int fd = SafeFile::OpenForWriting(fileName, SafeFile::Truncate | SafeFile::NonBlocking, reason);
     if (fd < 0) {
-      Error = ErrorText("Cannot open the capture file", fileName, errno);
+      Error = "Cannot open the capture file \"" + fileName + "\": " + reason;
       return false;
     }
+    Abandoned.store(false);
     Fd = fd;
     Name = fileName;
     opened = true;
@@ -65,15 +73,22 @@ bool TCaptureWriter::LogFrame(int status, std::uint8_t length, const std::uint8_
 
 bool TCaptureWriter::WriteLine(const char* text, std::size_t length) {
   std::size_t done = 0;
+  int waitedMs = 0;
   while (done < length) {
     const ssize_t n = write(Fd, text + done, length - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
       continue;
+    } else if (n < 0 && errno == EAGAIN && waitedMs < ReaderWaitMs && !Abandoned.load()) {
+      pollfd ready{Fd, POLLOUT, 0};
+      poll(&ready, 1, 100);
+      waitedMs += 100;
     } else {
       const int error = n < 0 ? errno : EIO;
-      Error = ErrorText("Cannot write to the capture file", Name, error);
+      Error = error == EAGAIN
+                  ? "Cannot write to the capture file \"" + Name + "\": the program reading it takes no more lines"
+                  : ErrorText("Cannot write to the capture file", Name, error);
       if (done > 0) {
         // Part of the line went out before the disk filled up: take it back,
         // so the file ends with the last whole line.
@@ -86,6 +101,8 @@ bool TCaptureWriter::WriteLine(const char* text, std::size_t length) {
   }
   return true;
 }
+
+void TCaptureWriter::Abandon() { Abandoned.store(true); }
 
 std::string TCaptureWriter::LastError() const { return Error; }
 

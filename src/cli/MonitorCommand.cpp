@@ -112,6 +112,7 @@ struct Watcher {
 
   // Any thread: the main thread ends its loop when StopAsked turns readable.
   void Stop(int exitCode) {
+    Capture.Abandon();  // a capture line waiting for the reader of a FIFO gives up
     if (Stopping.exchange(true)) return;
     ExitCode.store(exitCode);
     StopAsked.Signal();
@@ -307,5 +308,6 @@ int Commands::Monitor(const QStringList& args) {
     Cli::PrintError(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(strerror(error))));
   monitor->Capture.CloseLog();
   Cli::PrintInfo(monitor->Statistics());
-  return monitor->ExitCode.load();
+  // A capture line that could not be written fails the run, however it ended.
+  return m->CaptureFailed.load() ? Cli::ExitFailure : monitor->ExitCode.load();
 }

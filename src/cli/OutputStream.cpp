@@ -1,9 +1,10 @@
 #include "cli/OutputStream.h"
 
+#include "platform/SafeFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 OutputStream::OutputStream() : Fd(STDOUT_FILENO), Name("standard output") {}
@@ -19,16 +20,16 @@ OutputStream::OpenResult OutputStream::OpenFile(const std::string& path, const s
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && same(st)) return OpenResult::SameAsInput;
   // Emptied only once it is known not to be the input.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  std::string reason;
+  const int fd = SafeFile::OpenForWriting(path, 0, reason);
   if (fd < 0) {
-    Message = "cannot write " + path + ": " + std::strerror(errno);
+    Message = "cannot write " + path + ": " + reason;
     return OpenResult::Failed;
   }
   if (fstat(fd, &st) == 0 && same(st)) {
     ::close(fd);
     return OpenResult::SameAsInput;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
     Message = "cannot write " + path + ": " + std::strerror(errno);
     ::close(fd);

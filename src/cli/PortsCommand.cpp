@@ -8,8 +8,12 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
+
+// /dev/ptmx and /dev/pts/ptmx.
+constexpr unsigned PtyMultiplexerMajor = 5, PtyMultiplexerMinor = 2;
 
 bool IsPseudoTerminal(const std::string& path) { return path.rfind("/dev/pts/", 0) == 0; }
 
@@ -130,13 +134,24 @@ int Commands::Map(const QStringList& args) {
     if (positional.size() != 1) throw Cli::UsageError(QStringLiteral("give either a path or --default, not both"));
   } else {
     if (positional.size() != 2) throw Cli::UsageError(QStringLiteral("missing the device path (or --default)"));
+    if (positional.at(1).isEmpty())
+      throw Cli::UsageError(QStringLiteral("an empty path maps nothing; --default maps COM%1 back to %2")
+                                .arg(number)
+                                .arg(QString::fromStdString(DefaultComDevicePath(number))));
     // Kept as given (a /dev/serial/by-id link stays a link), only made absolute.
     path = QFileInfo(positional.at(1)).absoluteFilePath().toStdString();
-    if (!Exists(path)) Cli::PrintWarning(QStringLiteral("%1 does not exist now").arg(QString::fromStdString(path)));
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+      Cli::PrintWarning(QStringLiteral("%1 does not exist now").arg(QString::fromStdString(path)));
+    else if (!S_ISCHR(st.st_mode))
+      throw Cli::UsageError(QStringLiteral("%1 is not a serial device").arg(QString::fromStdString(path)));
+    else if (major(st.st_rdev) == PtyMultiplexerMajor && minor(st.st_rdev) == PtyMultiplexerMinor)
+      throw Cli::UsageError(QStringLiteral("%1 is not a serial device: each open of it makes a new "
+                                           "pseudo-terminal (map the /dev/pts/N of one instead)")
+                                .arg(QString::fromStdString(path)));
   }
   if (!SetComDevicePath(number, path))
-    throw Cli::Failure(
-        QStringLiteral("cannot store the mapping of COM%1 (is the settings file writable?)").arg(number));
+    throw Cli::Failure(QStringLiteral("the mapping of COM%1 was not stored").arg(number));
   Print(QStringLiteral("COM%1 %2\n").arg(number).arg(QString::fromStdString(ComDevicePath(number))));
   return Cli::ExitSuccess;
 }

@@ -4,6 +4,7 @@
 
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "serial/SettingsRegistry.h"
 
 #include "QuorlinkVersion.h"
 
@@ -70,6 +71,15 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationVersion(QStringLiteral(QUORLINK_VERSION));
   // A reader that goes away (quorlink decode | head) ends output, not the process.
   std::signal(SIGPIPE, SIG_IGN);
+
+  SettingsFile::SetProblemHandler([](SettingsFile::Problem problem, const std::string& text) {
+    const QString what = QString::fromLocal8Bit(text.c_str());
+    if (problem == SettingsFile::Problem::CannotRead)
+      Cli::PrintWarning(
+          QStringLiteral("the stored settings could not be read (%1); going on with the defaults").arg(what));
+    else
+      Cli::PrintError(QStringLiteral("the settings could not be saved: %1").arg(what));
+  });
 
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();

@@ -323,7 +323,9 @@ int openExclusive(const std::string& path, TFailure& failure) {
     }
     return -1;
   }
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd)) {
+  // A pseudo-terminal master (/dev/ptmx opens a new one each time) has no one at the other end.
+  unsigned ptyNumber = 0;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !isatty(fd) || ioctl(fd, TIOCGPTN, &ptyNumber) == 0) {
     ::close(fd);
     failure = {TPortError::NotSerial, "not a serial device"};
     return -1;

@@ -1,6 +1,7 @@
 #include "serial/DeviceMap.h"
 
 #include "serial/RelayClaim.h"
+#include "serial/SettingsRegistry.h"
 
 #include <QSettings>
 #include <QString>
@@ -16,7 +17,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <linux/serial.h>
-#include <memory>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,11 +24,6 @@
 namespace {
 
 const QString devicesGroup = QStringLiteral("Software/Parvelco/Quorlink Simulator/Devices");
-
-std::unique_ptr<QSettings> userSettings() {
-  return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Parvelco"),
-                                     QStringLiteral("Quorlink Simulator"));
-}
 
 QString comKey(int portNumber) { return devicesGroup + QStringLiteral("/COM%1").arg(portNumber); }
 // When the user last chose the device of a COM number (ns since the epoch):
@@ -215,11 +210,17 @@ std::string TComMapping::Notice(int portNumber) const {
 TComMapping ResolveComPort(int portNumber) {
   TComMapping mapping;
   if (portNumber < 1 || portNumber > 4) return mapping;
-  const auto settings = userSettings();
-  const QVariant value = settings->value(comKey(portNumber));
-  // A path with a comma comes back as a list.
-  const QString stored = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString();
-  const long long chosen = settings->value(chosenKey(portNumber)).toLongLong();
+  QString stored;
+  long long chosen = 0;
+  {
+    const SettingsFile file(SettingsFile::Use::Read);
+    if (const QSettings* settings = file.Settings()) {
+      const QVariant value = settings->value(comKey(portNumber));
+      // A path with a comma comes back as a list.
+      stored = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',') : value.toString();
+      chosen = settings->value(chosenKey(portNumber)).toLongLong();
+    }
+  }
   mapping.Path = stored.isEmpty() ? DefaultComDevicePath(portNumber) : stored.toStdString();
   mapping.Source = stored.isEmpty() ? TComMapping::Default : TComMapping::Stored;
 
@@ -270,13 +271,13 @@ bool SetComDevicePath(int portNumber, const std::string& path) {
   if (path == ComDevicePath(portNumber) ||
       (path.empty() && ComDevicePath(portNumber) == DefaultComDevicePath(portNumber)))
     return true;
-  const auto settings = userSettings();
-  if (!settings->isWritable()) return false;
+  SettingsFile file(SettingsFile::Use::Write);
+  QSettings* const settings = file.Settings();
+  if (!settings || !settings->isWritable()) return false;
   if (path.empty())
     settings->remove(comKey(portNumber));
   else
     settings->setValue(comKey(portNumber), QString::fromStdString(path));
   settings->setValue(chosenKey(portNumber), nowNs());
-  settings->sync();
-  return settings->status() != QSettings::AccessError;
+  return file.Commit();
 }

@@ -86,8 +86,7 @@ TEST(CaptureReader, AnyLineEndOverlongLinesAndALastLineWithoutEnd) {
     text += record + "\r\n";
     ++number;
   }
-  text += std::string(65535 - text.size(), 'y') + "\r\n" + record + "\r\n" + std::string(100000, 'x') + "\r\n" +
-          record;
+  text += std::string(65535 - text.size(), 'y') + "\r\n" + record + "\r\n" + std::string(100000, 'x') + "\r\n" + record;
 
   const auto lines = Lines(WriteFile(dir, text));
   ASSERT_GE(lines.size(), 6u);
@@ -97,8 +96,8 @@ TEST(CaptureReader, AnyLineEndOverlongLinesAndALastLineWithoutEnd) {
   EXPECT_EQ(lines[3], std::make_pair(5LL, LineKind::Record));
   const auto tail = std::vector<std::pair<long long, LineKind>>(lines.end() - 4, lines.end());
   EXPECT_EQ(tail, (std::vector<std::pair<long long, LineKind>>{{number + 1, LineKind::Damaged},
-                                                                {number + 2, LineKind::Record},
-                                                                {number + 3, LineKind::Damaged},
-                                                                {number + 4, LineKind::Record}}));
+                                                               {number + 2, LineKind::Record},
+                                                               {number + 3, LineKind::Damaged},
+                                                               {number + 4, LineKind::Record}}));
   EXPECT_EQ(lines.size(), static_cast<std::size_t>(number + 3)) << "the blank line is skipped";
 }
