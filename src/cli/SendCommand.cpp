@@ -14,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -241,7 +242,8 @@ int Commands::Send(const QStringList& args) {
                      "frame) or on demand (--commands: lines on standard input): bad-checksum,\n"
                      "long (one data byte too many), short (one too few), stray (the stray bytes\n"
                      "after the frame), drop (no frame). Commands: bad-checksum, long, short,\n"
-                     "stray, drop, set name=value, stats, quit. SIGUSR1 prints the counts.") +
+                     "stray, drop, set name=value, stats, quit; a line longer than 4096 bytes is\n"
+                     "skipped. SIGUSR1 prints the counts.") +
       NamesHelp());
   Cli::LineOptions line;
   line.Add(parser, true, 255);
@@ -331,43 +333,57 @@ int Commands::Send(const QStringList& args) {
   });
 
   // On-demand commands, one per line on standard input.
-  QByteArray input;
+  const auto runCommand = [&](const QString& command) {
+    if (command.isEmpty()) return;
+    for (int f = 0; f < FaultKinds; ++f)
+      if (command == QLatin1String(FaultNames[f])) {
+        sender.Requested[f].fetch_add(1);
+        return;
+      }
+    if (command == QLatin1String("stats")) {
+      Cli::PrintInfo(QStringLiteral("quorlink send: ") + Summary(sender));
+    } else if (command == QLatin1String("quit")) {
+      QCoreApplication::quit();
+    } else if (command.startsWith(QLatin1String("set "))) {
+      try {
+        TruckValues::Assign(command.mid(4).trimmed(), record, length);
+        link.SetRecord(record, static_cast<std::uint32_t>(length));
+      } catch (const Cli::UsageError& e) {
+        Cli::PrintWarning(QString::fromStdString(e.what()));
+      }
+    } else {
+      Cli::PrintWarning(QStringLiteral("unknown command \"%1\"").arg(command));
+    }
+  };
+  // A line longer than any command is skipped as it comes, so that input
+  // without line ends costs neither memory nor time.
+  constexpr std::size_t CommandLineMax = 4096;
+  char commandLine[CommandLineMax];
+  std::size_t used = 0;
+  bool skipping = false;
   std::unique_ptr<QSocketNotifier> stdinNotifier;
   if (parser.isSet(commands)) {
     stdinNotifier = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(stdinNotifier.get(), &QSocketNotifier::activated, [&] {
-      char buffer[1024];
+      char buffer[4096];
       const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
       if (n <= 0) {
         if (n == 0 || errno != EINTR) stdinNotifier->setEnabled(false);  // end of input: keep sending
         return;
       }
-      input.append(buffer, n);
-      qsizetype end;
-      while ((end = input.indexOf('\n')) >= 0) {
-        const QString command = QString::fromLocal8Bit(input.left(end)).trimmed();
-        input.remove(0, end + 1);
-        if (command.isEmpty()) continue;
-        bool known = false;
-        for (int f = 0; f < FaultKinds; ++f)
-          if (command == QLatin1String(FaultNames[f])) {
-            sender.Requested[f].fetch_add(1);
-            known = true;
-          }
-        if (known) continue;
-        if (command == QLatin1String("stats")) {
-          Cli::PrintInfo(QStringLiteral("quorlink send: ") + Summary(sender));
-        } else if (command == QLatin1String("quit")) {
-          QCoreApplication::quit();
-        } else if (command.startsWith(QLatin1String("set "))) {
-          try {
-            TruckValues::Assign(command.mid(4).trimmed(), record, length);
-            link.SetRecord(record, static_cast<std::uint32_t>(length));
-          } catch (const Cli::UsageError& e) {
-            Cli::PrintWarning(QString::fromStdString(e.what()));
-          }
+      for (const char* p = buffer; p < buffer + n; ++p) {
+        if (*p == '\n') {
+          if (!skipping) runCommand(QString::fromLocal8Bit(commandLine, static_cast<qsizetype>(used)).trimmed());
+          used = 0;
+          skipping = false;
+        } else if (skipping) {
+          continue;
+        } else if (used == CommandLineMax) {
+          skipping = true;
+          Cli::PrintWarning(
+              QStringLiteral("a command line longer than %1 bytes; skipped up to its end").arg(CommandLineMax));
         } else {
-          Cli::PrintWarning(QStringLiteral("unknown command \"%1\"").arg(command));
+          commandLine[used++] = *p;
         }
       }
     });

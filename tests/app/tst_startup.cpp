@@ -12,8 +12,10 @@
 #include "link/ThreadQuorlink.h"
 #include "serial/DeviceMap.h"
 #include "serial/Registry.h"
+#include "serial/dialog/ComportConfiguration.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -200,6 +202,29 @@ private slots:
     QCOMPARE(main.GetLink()->BaudRate, 19200);
     QVERIFY(main.GetLinkThread() != nullptr);
     QVERIFY2(script.Unexpected.isEmpty(), qPrintable(script.Unexpected.join("; ")));
+  }
+
+  // Settings that can't be read are said, the defaults are used, and nothing
+  // is written over them. (A folder in the file's place: unreadable as a
+  // settings file even for root.)
+  void unreadableSettingsAreSaidAndNotWrittenOver() {
+    QVERIFY(QDir().mkpath(Settings->FilePath()));
+    TMainForm main;
+    main.SetMode(0);
+    main.show();
+    SeenMessage read, saved;
+    ModalScript script;
+    script.Message(&read)
+        .On<TForm_ComportConfiguration>([](TForm_ComportConfiguration* d) { Click(d->Button_Cancel); })
+        .Message(&saved);
+    Click(main.Button_Open);
+    QVERIFY(WaitUntil([&] { return script.Done(); }));
+    QVERIFY2(script.Unexpected.isEmpty(), qPrintable(script.Unexpected.join("; ")));
+    QCOMPARE(read.Text, QStringLiteral("The settings could not be read."));
+    QVERIFY2(read.Detail.contains(Settings->FilePath()) && read.Detail.contains("a folder"), qPrintable(read.Detail));
+    QCOMPARE(saved.Text, QStringLiteral("The settings could not be saved."));
+    QVERIFY2(saved.Detail.contains("nothing was written"), qPrintable(saved.Detail));
+    QVERIFY(QFileInfo(Settings->FilePath()).isDir());
   }
 };
 

@@ -173,8 +173,10 @@ TEST_F(SendMonitor, FaultsAndValuesOnDemand) {
   ASSERT_TRUE(WaitUntil([&] { return MonitorStatuses().count(1) == 1; }));
   Sender.WriteStdin("drop\nstray\nset engine_rpm=99\n");
   ASSERT_TRUE(WaitUntil([&] { return Monitor.Stdout().contains(",99,"); }));
-  Sender.WriteStdin("long\n");
+  // A line longer than any command is skipped; the next one still counts.
+  Sender.WriteStdin(QByteArray(10000, 'x') + "\nlong\n");
   ASSERT_TRUE(WaitUntil([&] { return MonitorStatuses().count(1) == 2; }));
+  EXPECT_TRUE(Sender.Stderr().contains("a command line longer than 4096 bytes")) << Sender.Stderr().constData();
   const int eventsBeforeQuit = static_cast<int>(MonitorStatuses().size());
   Sender.WriteStdin("quit\n");
   EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();

@@ -14,6 +14,9 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -212,4 +215,82 @@ TEST(DeviceMap, ListedDevicesAreSortedSerialDevicesOnly) {
     EXPECT_NE(device.Path, "/dev/console");
     EXPECT_EQ(device.UsbVendorId.empty(), device.UsbProductId.empty()) << device.Path;
   }
+}
+
+namespace {
+std::vector<std::pair<SettingsFile::Problem, std::string>> told;
+void Record(SettingsFile::Problem problem, const std::string& text) { told.emplace_back(problem, text); }
+}  // namespace
+
+// The settings are only ever read or written as a regular file; what can't be
+// read is said once and never written over.
+TEST(SettingsFile, OnlyARegularFileIsUsedAndWhatCantBeReadIsSaidAndKept) {
+  told.clear();
+  SettingsFile::SetProblemHandler(&Record);
+  {
+    TestSettings settings;
+    QDir().mkpath(QFileInfo(settings.FilePath()).path());
+    ASSERT_TRUE(QFile::link("/dev/null", settings.FilePath()));
+    EXPECT_FALSE(SetComDevicePath(1, "/dev/ttyUSB0"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].first, SettingsFile::Problem::CannotSave);
+    EXPECT_NE(told[0].second.find(settings.FilePath().toStdString()), std::string::npos) << told[0].second;
+    EXPECT_NE(told[0].second.find("a character device"), std::string::npos) << told[0].second;
+    struct stat st {};
+    EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+    EXPECT_TRUE(QFileInfo(settings.FilePath()).isSymLink());
+  }
+  told.clear();
+  {
+    TestSettings settings;
+    QDir().mkpath(QFileInfo(settings.FilePath()).path());
+    ASSERT_EQ(mkfifo(settings.FilePath().toLocal8Bit().constData(), 0600), 0);
+    TComPort port;
+    Mark(port);
+    EXPECT_EQ(ComDevicePath(1), "/dev/ttyS0");  // read without waiting for a writer
+    EXPECT_EQ(port.LoadSettings(displayBase), 0);
+    EXPECT_EQ(port.PortNumber, 77);
+    ASSERT_EQ(told.size(), 1u) << "said once, not at every read";
+    EXPECT_EQ(told[0].first, SettingsFile::Problem::CannotRead);
+    EXPECT_NE(told[0].second.find("a FIFO"), std::string::npos) << told[0].second;
+    EXPECT_EQ(port.SaveSettings(displayBase), 0);
+    EXPECT_EQ(told.size(), 2u);
+    EXPECT_FALSE(SettingsFile::LastProblem().empty());
+  }
+  if (geteuid() != 0) {
+    told.clear();
+    TestSettings settings;
+    ASSERT_TRUE(SetComDevicePath(2, "/dev/ttyUSB0"));
+    const QByteArray before = [&] {
+      QFile file(settings.FilePath());
+      return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_EQ(chmod(settings.FilePath().toLocal8Bit().constData(), 0), 0);
+    EXPECT_EQ(ComDevicePath(2), "/dev/ttyS1");
+    EXPECT_FALSE(SetComDevicePath(3, "/dev/ttyUSB1"));
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_NE(told[1].second.find("not written over"), std::string::npos) << told[1].second;
+    chmod(settings.FilePath().toLocal8Bit().constData(), 0600);
+    QFile file(settings.FilePath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+  }
+  SettingsFile::SetProblemHandler(nullptr);
+}
+
+// Root running with a user's settings folder (sudo -E, a service) leaves the
+// folders and the file it creates there to that user.
+TEST(SettingsFile, RootGivesWhatItCreatesInAUsersFolderToThatUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  TestSettings settings;
+  ASSERT_EQ(chown(settings.Folder().toLocal8Bit().constData(), 65534, 65534), 0);
+  ASSERT_TRUE(SetComDevicePath(2, "/dev/ttyUSB0"));
+  TComPort port;
+  ASSERT_EQ(port.SaveSettings(displayBase), 1);  // a save writes a new file
+  for (const QString& path : {QFileInfo(settings.FilePath()).path(), settings.FilePath()}) {
+    struct stat st {};
+    ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0) << path.toStdString();
+    EXPECT_EQ(st.st_uid, 65534u) << path.toStdString();
+  }
+  EXPECT_EQ(ComDevicePath(2), "/dev/ttyUSB0");
 }

@@ -379,7 +379,9 @@ private:
         else
           files->selectFile(CaptureFile);
         CaptureFile.clear();
-        static_cast<QDialog*>(files)->accept();  // QFileDialog::accept, as the Save button does
+        // QFileDialog::accept, as the Save button does; posted, because it asks
+        // before it replaces a file, and that box is answered by the next Look.
+        QTimer::singleShot(0, files, [files] { static_cast<QDialog*>(files)->accept(); });
       } else {
         files->reject();
       }
