@@ -56,9 +56,9 @@ TEST(SafeFile, LinksInSharedFoldersAreFollowedOnlyWhenTheyBelongToTheUserOrTheFo
     EXPECT_EQ(symlink(target.c_str(), at.c_str()), 0);
     EXPECT_EQ(lchown(at.c_str(), owner, owner), 0);
   };
-  plant(root + "/shared", 01777, 0);       // like /tmp
-  plant(root + "/theirs", 01777, Other);   // sticky, but the link's owner owns it
-  plant(root + "/open", 0777, 0);          // world-writable without the sticky bit
+  plant(root + "/shared", 01777, 0);      // like /tmp
+  plant(root + "/theirs", 01777, Other);  // sticky, but the link's owner owns it
+  plant(root + "/open", 0777, 0);         // world-writable without the sticky bit
   link(victim, root + "/shared/capture.txt", Other);
   link(victim, root + "/shared/mine.txt", 0);
   link(victim, root + "/theirs/capture.txt", Other);
