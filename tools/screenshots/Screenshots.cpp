@@ -214,5 +214,12 @@ int main(int argc, char** argv) {
                                                       QStringLiteral("COM1 (/dev/ttyS0): in use by another program.")));
     Save(box.get(), QStringLiteral("message-cannot-open"));
   }
+  {
+    std::unique_ptr<QMessageBox> box(Messages::Create(
+        nullptr, QStringLiteral("Error"), QStringLiteral("The settings could not be read."),
+        QStringLiteral(
+            "/home/bench/.config/Parvelco/Quorlink Simulator.ini: Permission denied. The defaults are used.")));
+    Save(box.get(), QStringLiteral("message-settings-unreadable"));
+  }
   return Failures == 0 ? 0 : 1;
 }
