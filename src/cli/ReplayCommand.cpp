@@ -41,11 +41,7 @@ public:
   enum Outcome { Played, NoGoodFrame, ReadFailed };
 
   Player(TQUORLINK& link, CaptureReader& reader, const QString& path, double speed, bool loop)
-      : Link(link),
-        Reader(reader),
-        Path(path),
-        Speed(speed),
-        Loop(loop) {
+      : Link(link), Reader(reader), Path(path), Speed(speed), Loop(loop) {
     Thread = std::thread([this] { Run(); });
   }
   ~Player() { Stop(); }
