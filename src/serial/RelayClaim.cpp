@@ -1,5 +1,7 @@
 #include "serial/RelayClaim.h"
 
+#include "serial/SettingsRegistry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -28,11 +30,8 @@ bool PrivateFolder(const std::string& path, bool create) {
   return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
 }
 
-std::string SettingsFilePath() {
-  const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Parvelco"),
-                           QStringLiteral("Quorlink Simulator"));
-  return QFile::encodeName(settings.fileName()).toStdString();
-}
+// Only the name: the file itself is read through SettingsFile, which checks it first.
+std::string SettingsFilePath() { return SettingsFile::Path(); }
 
 std::string Hex64(unsigned long long value) {
   char text[17];
