@@ -28,11 +28,13 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdint>
 
 using FormLayout::R;
@@ -78,6 +80,12 @@ TMainForm::TMainForm(QWidget* parent)
   layout()->setSizeConstraint(QLayout::SetFixedSize);  // as large as its parts, and not resizable
   move(FormLayout::S(291), FormLayout::S(174));
   ConnectCommands();
+
+  PortWatch = new QSocketNotifier(static_cast<qintptr>(Link->StateDescriptor()), QSocketNotifier::Read, this);
+  connect(PortWatch, &QSocketNotifier::activated, this, [this] {
+    Link->ClearStateChange();
+    ShowPortState();
+  });
 }
 
 void TMainForm::CreateMenus() {
@@ -179,7 +187,11 @@ void TMainForm::CreateStatusLine() {
   StatusLine->setObjectName(QStringLiteral("StatusLine"));
   StatusLine->setSizeGripEnabled(false);
   StatusLine->setFixedHeight(FormLayout::S(23));
-  // A normal item: a hint covers it while shown and it comes back after.
+  // Normal items: a hint covers them while shown and they come back after.
+  StatusText_Port = new QLabel(StatusLine);
+  StatusText_Port->setObjectName(QStringLiteral("StatusText_Port"));
+  StatusLine->addWidget(StatusText_Port, 1);
+  StatusText_Port->hide();
   StatusText_Link = new QLabel(StatusLine);
   StatusText_Link->setObjectName(QStringLiteral("StatusText_Link"));
   StatusLine->addWidget(StatusText_Link, 1);
@@ -290,10 +302,13 @@ void TMainForm::ApplyPortPattern() {
 }
 
 QString TMainForm::Detail() const {
-  if (Link->LastErrorKind() != TPortError::None) return QString::fromStdString(Link->LastError());
-  return QStringLiteral("COM%1 (%2) could not be opened.")
-      .arg(Link->PortNumber)
-      .arg(QString::fromStdString(Link->DevicePath()));
+  const QString notice = QString::fromStdString(Link->OpenNotice());
+  const QString error = Link->LastErrorKind() != TPortError::None
+                            ? QString::fromStdString(Link->LastError())
+                            : QStringLiteral("COM%1 (%2) could not be opened.")
+                                  .arg(Link->PortNumber)
+                                  .arg(QString::fromStdString(Link->DevicePath()));
+  return notice.isEmpty() ? error : error + QLatin1Char('\n') + notice;
 }
 
 void TMainForm::Button_OpenClick() {
@@ -305,6 +320,8 @@ void TMainForm::Button_OpenClick() {
     Link->SaveConfiguration(SettingsBasePath(Mode));
   } else if (!Link->Open()) {
     Messages::Show(this, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"), Detail());
+  } else if (!Link->OpenNotice().empty()) {
+    StatusLine->showMessage(QString::fromStdString(Link->OpenNotice()), 15000);
   }
   ApplyPortPattern();
   if (!LinkThread) StartLinkThread();
@@ -343,6 +360,52 @@ void TMainForm::StartLinkThread() {
   LinkThread->SetPriority(TThread_Quorlink::tpHighest);
   HandOff = std::make_unique<TQtHandOff>(LinkThread.get());
   LinkThread->Resume();
+}
+
+// Port state -----------------------------------------------------------------------
+
+namespace {
+QString WaitReason(TPortError reason) {
+  switch (reason) {
+  case TPortError::Busy: return QStringLiteral(" (in use by another program)");
+  case TPortError::Permission: return QStringLiteral(" (no permission)");
+  case TPortError::Refused: return QStringLiteral(" (the line settings were refused)");
+  default: return QString();
+  }
+}
+}  // namespace
+
+// The one place that tells the operator of a lost device and of its return:
+// the status line, in place of the link's figures, and the simulator window.
+void TMainForm::ShowPortState() {
+  const TPortState state = Link->State();
+  const bool wasLost = !PortHeadline.isEmpty();
+  const QString port = QStringLiteral("COM%1").arg(Link->PortNumber);
+  PortDevice = QString::fromStdString(Link->StateDevice());
+  if (state == TPortState::Lost)
+    PortHeadline = QStringLiteral("%1 lost: waiting for it%2").arg(port, WaitReason(Link->LossReason()));
+  else if (state == TPortState::Reopening)
+    PortHeadline = QStringLiteral("%1 is back: opening it again").arg(port);
+  else
+    PortHeadline.clear();
+
+  if (!PortHeadline.isEmpty()) {
+    const int colon = PortHeadline.indexOf(QLatin1Char(' '));
+    const QString before = PortHeadline.left(colon), after = PortHeadline.mid(colon);
+    const QFontMetrics metrics = StatusText_Port->fontMetrics();
+    // The window's width is fixed by design, shown or not.
+    const int room =
+        FormLayout::S(366) - metrics.horizontalAdvance(before + after + QStringLiteral(" ()")) - FormLayout::S(16);
+    StatusText_Port->setText(
+        QStringLiteral("%1 (%2)%3")
+            .arg(before, metrics.elidedText(PortDevice, Qt::ElideMiddle, std::max(room, 0)), after));
+    StatusText_Port->setToolTip(QStringLiteral("%1 (%2)%3").arg(before, PortDevice, after));
+  }
+  StatusText_Port->setVisible(!PortHeadline.isEmpty());
+  StatusText_Link->setVisible(PortHeadline.isEmpty());
+  if (wasLost && state == TPortState::Open)
+    StatusLine->showMessage(QStringLiteral("%1 (%2) is back").arg(port, PortDevice), 10000);
+  if (SimulatorForm) SimulatorForm->SetPortState(PortHeadline, PortDevice);
 }
 
 // Link figures -------------------------------------------------------------------
@@ -392,6 +455,7 @@ void TMainForm::Button_OpenTruckSimulatorClick() {
     SimulatorForm->Figures = Figures.get();
     SimulatorForm->SetMode(Mode);
     SimulatorForm->SetNumberBytes(Link->DataLength.load());
+    SimulatorForm->SetPortState(PortHeadline, PortDevice);
     connect(SimulatorForm.get(), &TForm_QUORLINK::RecordSet, this, [this](const std::uint8_t* record, int length) {
       if (TrendForm) TrendForm->AddRecord(0, length, record);
     });

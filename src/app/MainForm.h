@@ -18,6 +18,7 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSocketNotifier;
 class QStatusBar;
 class QTimer;
 class QToolButton;
@@ -60,6 +61,9 @@ public:
   int GetMode() const { return Mode; }
 
   QStatusBar* StatusLine;
+  // In the status line while the port's device is lost or being opened again,
+  // in place of the link's figures: "COM1 (/dev/ttyUSB0) lost: waiting for it".
+  QLabel* StatusText_Port;
   // In the status line where hints don't stay: in display mode, while the
   // port is open, the link's figures or how long it has been quiet.
   QLabel* StatusText_Link;
@@ -152,6 +156,7 @@ private:
   void ApplyOpenPattern();
   void ApplyClosedPattern();
   void ApplyPortPattern();
+  void ShowPortState();
   void StartLinkFigures();
   void StopLinkFigures();
   QString LinkStatusText() const;
@@ -175,6 +180,10 @@ private:
   std::unique_ptr<TForm_QuorlinkBytes> BytesForm;  // the same, made on first use
 
   THelpWindow* HelpWindow = nullptr;  // a child: Qt deletes it
+
+  QSocketNotifier* PortWatch;  // the link's state changes
+  QString PortHeadline;        // what the simulator window shows of the port; empty while all is well
+  QString PortDevice;
 };
 
 // The program's main window while RunProgram runs it; null otherwise.

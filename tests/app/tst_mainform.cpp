@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsEffect>
@@ -392,6 +393,86 @@ private slots:
     Click(main.Button_Close);
     QVERIFY(status().isEmpty());
     QVERIFY(!main.GetLinkFigures().Quiet(TLinkFigures::Clock::now() + std::chrono::hours(1)));
+  }
+
+  // The device pulled (here halfway through a frame) and plugged in again:
+  // both windows name the port and the device that is waited for, Close Port
+  // stays at hand, and once it is back the same capture file (display mode)
+  // or the line (source mode) goes on. Close Port while waiting ends it.
+  void lostDeviceIsWaitedForAndTakenBack_data() {
+    QTest::addColumn<int>("mode");
+    QTest::newRow("display, capturing") << 0;
+    QTest::newRow("source, writing") << 1;
+  }
+  void lostDeviceIsWaitedForAndTakenBack() {
+    QFETCH(int, mode);
+    PluggedPty device(Settings->Folder().toStdString() + "/ttyUSB0");
+    const QString path = QString::fromStdString(device.Path());
+    QVERIFY(SetComDevicePath(1, device.Path()));
+    TMainForm main;
+    main.SetMode(mode);
+    Click(main.Button_SaveConfiguration);
+    main.show();
+    Click(main.Button_Open);
+    QVERIFY(main.GetLink()->IsOpen);
+    Click(main.Button_OpenTruckSimulator);
+    TForm_QUORLINK* sim = main.GetSimulatorForm();
+    const QString capture = Settings->Folder() + "/capture.txt";
+    const auto frame = [](int value) { return QuorlinkFrame(std::vector<std::uint8_t>(24, value)); };
+    if (mode == 0) {
+      QVERIFY(main.StartLog(capture));
+      std::vector<std::uint8_t> bytes = frame(1);
+      const std::vector<std::uint8_t> second = frame(2);
+      bytes.insert(bytes.end(), second.begin(), second.begin() + 12);
+      device.Pty().Write(bytes);
+      QVERIFY(WaitUntil([&] { return main.GetLink()->GoodFrameCount.load() == 1; }));
+      QTest::qWait(100);  // the half frame read by the worker's next passes
+    } else {
+      QCOMPARE(device.Pty().Read(26).size(), 26u);
+    }
+
+    device.Unplug();
+    QVERIFY(WaitUntil([&] { return main.StatusText_Port->isVisible(); }));
+    QVERIFY2(main.StatusText_Port->text().startsWith(QStringLiteral("COM1 (")) &&
+                 main.StatusText_Port->text().endsWith(QStringLiteral(") lost: waiting for it")),
+             qPrintable(main.StatusText_Port->text()));
+    QCOMPARE(main.StatusText_Port->toolTip(), QStringLiteral("COM1 (%1) lost: waiting for it").arg(path));
+    QVERIFY(!main.StatusText_Link->isVisible());
+    QVERIFY(sim->StaticText_PortState->isVisible());
+    QVERIFY(sim->StaticText_PortState->text().contains(QStringLiteral("COM1 lost: waiting for it")));
+    QCOMPARE(sim->StaticText_PortState->toolTip(), path);
+    QVERIFY(OpenPattern(main));
+
+    device.Replug();
+    QVERIFY(
+        WaitUntil([&] { return main.GetLink()->State() == TPortState::Open && !main.StatusText_Port->isVisible(); }));
+    QVERIFY(!sim->StaticText_PortState->isVisible());
+    if (mode == 0) {
+      device.Pty().Write(frame(3));
+      QList<QByteArray> lines;
+      QVERIFY(WaitUntil([&] {
+        QFile file(capture);
+        lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
+        return lines.size() >= 5;
+      }));
+      main.CloseLog();
+      QCOMPARE(lines.size(), 5);  // two header lines, two frames, and the end of the last line
+      for (int i : {2, 3}) QCOMPARE(lines[i].simplified().split(' ').value(1), QByteArray("0"));
+      QVERIFY(lines[2].contains(">01 01 "));
+      QVERIFY(lines[3].contains(">03 03 "));
+    } else {
+      QCOMPARE(device.Pty().Read(26).size(), 26u);
+    }
+
+    device.Unplug();
+    QVERIFY(WaitUntil([&] { return main.StatusText_Port->isVisible(); }));
+    Click(main.Button_Close);
+    QCOMPARE(main.GetLink()->State(), TPortState::Closed);
+    QVERIFY(WaitUntil([&] { return !main.StatusText_Port->isVisible() && !sim->StaticText_PortState->isVisible(); }));
+    device.Replug();
+    TComPort other;
+    other.DevicePathOverride = device.Path();
+    QVERIFY2(other.Open() == 1, "the closed port took the device back");
   }
 
   // Window > Bytes, in display mode only: the bytes read, a bad frame named.

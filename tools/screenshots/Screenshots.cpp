@@ -1,6 +1,7 @@
 // Grabs every window of the program, in both modes, into PNG files of the
 // folder given as the only argument. Run it through tools/screenshots.sh.
-// It keeps its settings in a temporary folder and opens no port.
+// It keeps its settings in a temporary folder and opens no port but a
+// pseudo-terminal of its own, to show a device that went away.
 
 #include "app/AboutBox.h"
 #include "app/Application.h"
@@ -12,6 +13,7 @@
 #include "link/Quorlink.h"
 #include "link/window/QuorlinkBytes.h"
 #include "link/window/RxBytesView.h"
+#include "serial/DeviceMap.h"
 #include "serial/dialog/ComportConfiguration.h"
 #include "simulator/chart/ValueChart.h"
 #include "simulator/trend/TrendWindow.h"
@@ -20,6 +22,8 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,7 +34,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -144,6 +151,39 @@ void MainWindows(int mode, const QString& modeName) {
   }
 }
 
+// Display mode on a USB adapter (a pseudo-terminal behind a path of its own)
+// that is pulled out: both windows say the port is lost and waited for.
+void LostPort() {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  QTemporaryDir dev(QDir::tempPath() + QStringLiteral("/usb-XXXXXX"));
+  const QByteArray link = QFile::encodeName(dev.path() + QStringLiteral("/ttyUSB0"));
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || symlink(ptsname(master), link.constData()) != 0 ||
+      !SetComDevicePath(1, link.toStdString())) {
+    std::fprintf(stderr, "no pseudo-terminal for the lost port\n");
+    ++Failures;
+    return;
+  }
+  TMainForm main;
+  main.SetMode(0);
+  main.Button_SaveConfigurationClick();
+  main.Button_OpenClick();
+  main.Button_OpenTruckSimulatorClick();
+  TForm_QUORLINK& simulator = *main.GetSimulatorForm();
+  simulator.hide();
+  unlink(link.constData());
+  close(master);
+  QEventLoop loop;
+  for (int i = 0; i < 100 && !main.StatusText_Port->isVisible(); ++i) {
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  main.ShowHint(QString());
+  Save(&main, QStringLiteral("main-window-lost"));
+  Save(&simulator, QStringLiteral("simulator-display-lost"));
+  main.Button_CloseClick();
+  SetComDevicePath(1, std::string());
+}
+
 // A minute of a truck pulling away and stopping again, with a few receive
 // errors, as the live trend shows it.
 void Trend(int mode, const QString& modeName) {
@@ -190,6 +230,7 @@ int main(int argc, char** argv) {
   }
   MainWindows(0, QStringLiteral("display"));
   MainWindows(1, QStringLiteral("source"));
+  LostPort();
   Trend(0, QStringLiteral("display"));
   {
     TQUORLINK link;

@@ -257,12 +257,18 @@ int TForm_ComportConfiguration::PortToControls() {
 void TForm_ComportConfiguration::Button_OpenPortClick() {
   if (!Port) return;
   ControlsToPort();
+  // Where the COM number passed over an ended null-modem's port, the box says so.
+  const auto withNotice = [this](QString text) {
+    const QString notice = QString::fromStdString(Port->OpenNotice());
+    if (notice.isEmpty()) return text;
+    return text.isEmpty() ? notice : text + QLatin1Char('\n') + notice;
+  };
   if (Port->Open()) {
-    Messages::Show(this, QStringLiteral("Success"), QStringLiteral("Port Open Successfully"));
+    Messages::Show(this, QStringLiteral("Success"), QStringLiteral("Port Open Successfully"), withNotice(QString()));
     SetPortButtons(true);
   } else {
     Messages::Show(this, QStringLiteral("Error"), QStringLiteral("Cannot Open Comport"),
-                   QString::fromStdString(Port->LastError()));
+                   withNotice(QString::fromStdString(Port->LastError())));
     // Open Port stays available for another try; Close Port too, should the
     // port have been left holding the device.
     Button_OpenPort->setEnabled(true);

@@ -340,6 +340,14 @@ void TForm_QUORLINK::BuildPanel() {
   StaticText_QuorlinkError->setGeometry(R(172, 6, 350, 46));
   StaticText_QuorlinkError->hide();
 
+  StaticText_PortState = new QLabel(Panel1);
+  StaticText_PortState->setObjectName(QStringLiteral("StaticText_PortState"));
+  StaticText_PortState->setGeometry(R(172, 4, 350, 52));
+  StaticText_PortState->setTextFormat(Qt::RichText);
+  StaticText_PortState->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  StaticText_PortState->setAutoFillBackground(true);  // covers the receive status beneath
+  StaticText_PortState->hide();
+
   Button_Close = new QPushButton(QStringLiteral("Close"), Panel1);
   Button_Close->setObjectName(QStringLiteral("Button_Close"));
   Button_Close->setGeometry(R(526, 17, 75, 25));
@@ -377,6 +385,23 @@ int TForm_QUORLINK::SetDisplayMode() {
   AdvSpinEdit_FaultCode->setEnabled(false);
   AdvStringGrid_Additional->setEnabled(false);
   return 1;
+}
+
+void TForm_QUORLINK::SetPortState(const QString& headline, const QString& device) {
+  if (headline.isEmpty()) {
+    StaticText_PortState->hide();
+    return;
+  }
+  QFont big = StaticText_PortState->font();
+  big.setPointSizeF(big.pointSizeF() * 1.4);
+  const int room = StaticText_PortState->contentsRect().width() - 4;
+  const QString shown = StaticText_PortState->fontMetrics().elidedText(device, Qt::ElideMiddle, room);
+  StaticText_PortState->setText(QStringLiteral("<span style=\"font-size:%1pt; font-weight:bold\">%2</span><br>%3")
+                                    .arg(big.pointSizeF())
+                                    .arg(headline.toHtmlEscaped(), shown.toHtmlEscaped()));
+  StaticText_PortState->setToolTip(device);
+  StaticText_PortState->raise();
+  StaticText_PortState->show();
 }
 
 void TForm_QUORLINK::SetNumberBytes(int count) {

@@ -38,6 +38,10 @@ public:
 
   int SetMode(int mode);
   int SetDisplayMode();
+  // Over the status area while the port's device is lost or being opened
+  // again: the headline ("COM1 lost: waiting for it") above the device. An
+  // empty headline takes it away.
+  void SetPortState(const QString& headline, const QString& device);
   void SetNumberBytes(int count);
   int SendTruckData();
   int ShowTruckData(int status);
@@ -145,6 +149,7 @@ public:
   QProgressBar* ProgressBar_DataIn;
   QLabel* StaticText_QuorlinkError;
   QLabel* StaticText_LinkState;  // beside the tabs: "No frames for 12 s"
+  QLabel* StaticText_PortState;  // see SetPortState
 
   QTimer* Timer_QuorlinkDataUpdate;
   QTimer* Timer_Display;
