@@ -44,3 +44,20 @@ void ClassifyFrames(const TRxByteRing::TEntry* entries, std::size_t count, TRxFr
     if (entries[i].Mark == TRxByteRing::FrameStart) kind = TRxFrameKind::Stray;
   }
 }
+
+std::size_t FormatRxBytes(const TRxByteRing::TEntry* entries, std::size_t count, char* out, std::size_t capacity) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const bool start = entries[i].Mark == TRxByteRing::FrameStart;
+    const std::size_t need = (i > 0 || start ? 1 : 0) + 2;
+    if (n + need > capacity) break;
+    if (start)
+      out[n++] = '|';
+    else if (i > 0)
+      out[n++] = ' ';
+    out[n++] = Digits[entries[i].Byte >> 4];
+    out[n++] = Digits[entries[i].Byte & 0x0F];
+  }
+  return n;
+}

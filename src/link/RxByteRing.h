@@ -67,3 +67,8 @@ private:
 // last end belong to the frame still being collected.
 enum class TRxFrameKind : std::uint8_t { Stray, Good, ChecksumError, LengthError, Collecting };
 void ClassifyFrames(const TRxByteRing::TEntry* entries, std::size_t count, TRxFrameKind* kinds);
+
+// The entries' bytes in hex for a line of text, "55 |2F 00 12": a space
+// between bytes, a bar in its place before a frame start. Writes at most
+// capacity characters (three per byte always do) and returns how many.
+std::size_t FormatRxBytes(const TRxByteRing::TEntry* entries, std::size_t count, char* out, std::size_t capacity);

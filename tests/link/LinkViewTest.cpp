@@ -69,8 +69,13 @@ TEST(RxByteRing, HoldsEveryByteReadWithWhatTheReceiverMadeOfIt) {
     EXPECT_EQ(kept[i].Byte, sent[i]) << "byte " << i;
     EXPECT_EQ(kept[i].Mark, markOf(marks[i])) << "byte " << i;
     EXPECT_EQ(found[i], kindOf(kinds[i])) << "byte " << i;
-    if (i > 0) EXPECT_LE(kept[i - 1].TimeUs, kept[i].TimeUs);
+    if (i > 0) {
+      EXPECT_LE(kept[i - 1].TimeUs, kept[i].TimeUs);
+    }
   }
+  char text[64];
+  EXPECT_EQ(std::string(text, FormatRxBytes(kept.data(), 9, text, sizeof text)), "55 00|2F 01 02 03 04 C7|2F");
+  EXPECT_EQ(std::string(text, FormatRxBytes(kept.data(), 9, text, 7)), "55 00");  // whole bytes only
   // A run that starts inside a frame still knows it by the frame's end.
   ClassifyFrames(kept.data() + 10, 4, found.data());
   EXPECT_EQ(found[0], TRxFrameKind::ChecksumError);
