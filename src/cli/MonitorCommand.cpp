@@ -10,6 +10,7 @@
 #include "cli/SignalPipe.h"
 #include "cli/TruckValues.h"
 #include "link/Quorlink.h"
+#include "link/RxByteRing.h"
 #include "link/ThreadQuorlink.h"
 #include "platform/WakeEvent.h"
 
@@ -104,7 +105,15 @@ struct Watcher {
   std::atomic<long long> FirstGoodNs{0}, LastGoodNs{0};
   std::uint8_t Data[256] = {};
   char What[EventTextMax] = {};
-  char Line[TruckValues::Formatter::LineMax];
+
+  // --raw: after each event line the bytes read since the event before. The
+  // event line is formed at the start of Line, the bytes appended to it.
+  TruckValues::Format Kind = TruckValues::Format::Text;
+  bool Raw = false;
+  std::uint64_t RawFrom = 0;  // worker only: the first byte not shown yet
+  TRxByteRing::TEntry RawBytes[TRxByteRing::Capacity];
+  static constexpr std::size_t RawTextMax = 3 * TRxByteRing::Capacity + 64;
+  char Line[TruckValues::Formatter::LineMax + RawTextMax];
 
   long long GoodFrames() const { return Link.GoodFrameCount.load() - AtStart.Good; }
 
@@ -151,7 +160,9 @@ struct Watcher {
       event.What = What;
       event.Length = length;
       event.Data = Data;
-      const int error = WriteAllUnlessStopped(STDOUT_FILENO, Line, Format->Write(event, Line, sizeof Line), Stopping);
+      std::size_t size = Format->Write(event, Line, TruckValues::Formatter::LineMax);
+      if (Raw) size = AddRawBytes(size);
+      const int error = WriteAllUnlessStopped(STDOUT_FILENO, Line, size, Stopping);
       if (error == EPIPE) {
         Stop(Cli::ExitSuccess);  // whoever read our output has gone (quorlink monitor | head)
         return;
@@ -163,6 +174,33 @@ struct Watcher {
       }
     }
     if (Count > 0 && GoodFrames() >= Count) Stop(Cli::ExitSuccess);
+  }
+
+  // Appends the bytes since the last event to the line of size bytes (its
+  // newline last): a line of its own in text, the "bytes" column or field in
+  // CSV and JSON. Returns the new size.
+  std::size_t AddRawBytes(std::size_t size) {
+    const std::size_t n = Link.ByteRing.Copy(RawFrom, RawBytes, TRxByteRing::Capacity);
+    const std::uint64_t lost = n > 0 ? RawBytes[0].Index - RawFrom : Link.ByteRing.Count() - RawFrom;
+    RawFrom = n > 0 ? RawBytes[n - 1].Index + 1 : Link.ByteRing.Count();
+    const auto add = [this, &size](const char* text) {
+      const std::size_t length = std::strlen(text);
+      std::memcpy(Line + size, text, length);
+      size += length;
+    };
+    switch (Kind) {
+    case TruckValues::Format::Text: add("  bytes: "); break;
+    case TruckValues::Format::Csv: size -= 1, add(","); break;
+    case TruckValues::Format::Json: size -= 2, add(",\"bytes\":\""); break;
+    }
+    if (lost > 0) {
+      char note[48];
+      std::snprintf(note, sizeof note, "(%llu earlier bytes not kept) ", static_cast<unsigned long long>(lost));
+      add(note);
+    }
+    size += FormatRxBytes(RawBytes, n, Line + size, 3 * n);
+    add(Kind == TruckValues::Format::Json ? "\"}\n" : "\n");
+    return size;
   }
 
   QString Statistics() const {
@@ -222,7 +260,11 @@ int Commands::Monitor(const QStringList& args) {
                                     QStringLiteral("Stop after this many seconds (up to 10,000,000)."),
                                     QStringLiteral("seconds"));
   const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No event lines; only the statistics."));
-  parser.addOptions({format, capture, count, duration, quiet});
+  const QCommandLineOption raw(QStringLiteral("raw"),
+                               QStringLiteral("After each event line, the bytes read since the event before, in hex "
+                                              "with '|' before a frame start: a line of its own in text, the last "
+                                              "column or field, \"bytes\", in csv and json."));
+  parser.addOptions({format, capture, count, duration, quiet, raw});
   if (!Cli::Parse(parser, args, QStringLiteral("monitor [options]"), 0, 0)) return Cli::ExitSuccess;
 
   // Signals are caught from here on; they take effect once the loop runs.
@@ -236,6 +278,9 @@ int Commands::Monitor(const QStringList& args) {
   const double seconds =
       parser.isSet(duration) ? Cli::ToDouble(parser.value(duration), QStringLiteral("--duration"), 0.001, 1e7) : 0;
   monitor->Quiet = parser.isSet(quiet);
+  monitor->Kind = kind;
+  monitor->Raw = parser.isSet(raw);
+  link.ByteRing.SetEnabled(monitor->Raw);
   monitor->Format = std::make_unique<TruckValues::Formatter>(kind, link.DataLength - 24, false);
   if (link.DataLength > 253)
     Cli::PrintWarning(QStringLiteral("the stored data length of %1 data bytes makes frames of %2 bytes, more than "
@@ -250,7 +295,8 @@ int Commands::Monitor(const QStringList& args) {
   monitor->Begin();
 
   if (!monitor->Quiet) {
-    const QByteArray header = monitor->Format->Header();
+    QByteArray header = monitor->Format->Header();
+    if (monitor->Raw && header.endsWith('\n')) header.insert(header.size() - 1, ",bytes");
     const int error = WriteAllUnlessStopped(STDOUT_FILENO, header.constData(), static_cast<std::size_t>(header.size()),
                                             monitor->Stopping);
     if (error == EPIPE) return Cli::ExitSuccess;

@@ -232,3 +232,61 @@ TEST(Monitor, EventsAreWhatTheReceiverMetAndStartWarningsAndFailuresTellTheTruth
   EXPECT_TRUE(monitor.Stderr().contains("cannot write to standard output: No space left on device"))
       << monitor.Stderr().constData();
 }
+
+// --raw: every byte read shows once, after the event it led to, with a bar
+// before each frame start; in CSV and JSON as the last column and field.
+TEST(Monitor, RawShowsTheBytesOfEachEvent) {
+  TestSettings settings;
+  PtyPair pty;
+  CliRunner monitor;
+  monitor.Start({"monitor", "--port", pty.SlavePath().c_str(), "--length", "24", "--raw"});
+  ASSERT_TRUE(monitor.WaitForStderr("listening on")) << monitor.Stderr().constData();
+  const auto hex = [](const std::vector<std::uint8_t>& bytes) {
+    QByteArray text;
+    for (std::uint8_t b : bytes)
+      text += (b == 0x2F ? "|" : " ") + QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
+    return text;
+  };
+  std::vector<std::uint8_t> first{0x55};
+  const std::vector<std::uint8_t> good = Frame(1);
+  first.insert(first.end(), good.begin(), good.end());
+  pty.Write(first);
+  ASSERT_TRUE(monitor.WaitForLines(2)) << monitor.Stderr().constData();
+  std::vector<std::uint8_t> bad = Frame(2, false);
+  const std::vector<std::uint8_t> next = Frame(3);
+  bad.insert(bad.end(), next.begin(), next.begin() + 5);
+  pty.Write(bad);
+  ASSERT_TRUE(monitor.WaitForLines(4)) << monitor.Stderr().constData();
+  pty.Write(std::vector<std::uint8_t>(next.begin() + 5, next.end()));
+  ASSERT_TRUE(monitor.WaitForLines(6)) << monitor.Stderr().constData();
+  monitor.Signal(SIGINT);
+  ASSERT_EQ(monitor.Finish(), 0) << monitor.Stderr().constData();
+
+  const QList<QByteArray> lines = monitor.StdoutLines();
+  ASSERT_EQ(lines.size(), 6) << monitor.Stdout().constData();
+  EXPECT_TRUE(lines[0].contains(" good ")) << lines[0].constData();
+  EXPECT_EQ(lines[1], "  bytes: " + hex(first).mid(1));
+  EXPECT_TRUE(lines[2].contains(" checksum-error+start-of-frame ")) << lines[2].constData();
+  EXPECT_EQ(lines[3], "  bytes: " + hex(bad));
+  EXPECT_EQ(lines[5], "  bytes: " + hex(std::vector<std::uint8_t>(next.begin() + 5, next.end())).mid(1));
+
+  for (const char* format : {"csv", "json"}) {
+    monitor.Start({"monitor", "--port", pty.SlavePath().c_str(), "--length", "24", "--raw", "--format", format});
+    ASSERT_TRUE(monitor.WaitForStderr("listening on")) << monitor.Stderr().constData();
+    pty.Write(good);
+    const bool csv = QByteArray(format) == "csv";
+    ASSERT_TRUE(monitor.WaitForLines(csv ? 2 : 1)) << monitor.Stderr().constData();
+    monitor.Signal(SIGINT);
+    ASSERT_EQ(monitor.Finish(), 0) << monitor.Stderr().constData();
+    const QList<QByteArray> rows = monitor.StdoutLines();
+    if (csv) {
+      ASSERT_EQ(rows.size(), 2);
+      EXPECT_TRUE(rows[0].endsWith(",bytes")) << rows[0].constData();
+      EXPECT_TRUE(rows[1].endsWith("," + hex(good))) << rows[1].constData();
+      EXPECT_EQ(rows[1].count(','), rows[0].count(','));
+    } else {
+      ASSERT_EQ(rows.size(), 1);
+      EXPECT_TRUE(rows[0].endsWith(",\"bytes\":\"" + hex(good) + "\"}")) << rows[0].constData();
+    }
+  }
+}
