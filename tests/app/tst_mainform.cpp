@@ -22,7 +22,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -356,7 +355,7 @@ private slots:
     TForm_QUORLINK* sim = main.GetSimulatorForm();
     const auto faded = [sim] {
       for (int i = 0; i < sim->PageControl1->count(); ++i)
-        if (!sim->PageControl1->widget(i)->graphicsEffect()) return false;
+        if (!sim->PageControl1->widget(i)->findChild<QWidget*>(QStringLiteral("StaleVeil"))) return false;
       return true;
     };
     const auto status = [&main] { return main.StatusText_Link->text(); };

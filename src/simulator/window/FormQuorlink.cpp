@@ -2,9 +2,9 @@
 
 #include <QCloseEvent>
 #include <QFrame>
-#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -41,6 +41,30 @@ void SetTextIfChanged(QLineEdit* edit, const QString& text) {
   if (edit->text() != text) edit->setText(text);
 }
 }  // namespace
+
+// A see-through veil over a page while the link is quiet; it takes no clicks.
+class TStaleVeil final : public QWidget {
+public:
+  explicit TStaleVeil(QWidget* page) : QWidget(page) {
+    setObjectName(QStringLiteral("StaleVeil"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(page->rect());
+    page->installEventFilter(this);
+    raise();
+    show();
+  }
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
+    return false;
+  }
+  void paintEvent(QPaintEvent*) override {
+    QColor veil = palette().color(QPalette::Window);
+    veil.setAlpha(130);
+    QPainter(this).fillRect(rect(), veil);
+  }
+};
 
 // The window's controls as the truck data map reads and sets them.
 class TForm_QUORLINK::TControls final : public TruckDataControls {
@@ -486,19 +510,17 @@ void TForm_QUORLINK::ShowLinkState() {
 }
 
 // Stale values stay readable, only faded, so the operator still sees what
-// the link said last.
+// the link said last. A veil over each page rather than an opacity effect:
+// the gauges paint at once and opaquely, which an effect would smear.
 void TForm_QUORLINK::SetStale(bool stale) {
   if (stale == Stale) return;
   Stale = stale;
   for (int i = 0; i < PageControl1->count(); ++i) {
     QWidget* page = PageControl1->widget(i);
-    if (stale) {
-      auto* fade = new QGraphicsOpacityEffect(page);
-      fade->setOpacity(0.45);
-      page->setGraphicsEffect(fade);
-    } else {
-      page->setGraphicsEffect(nullptr);
-    }
+    if (stale)
+      new TStaleVeil(page);
+    else
+      delete page->findChild<QWidget*>(QStringLiteral("StaleVeil"), Qt::FindDirectChildrenOnly);
   }
 }
 
