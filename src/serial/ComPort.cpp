@@ -62,6 +62,16 @@ const StandardRate* findStandardRate(int rate) {
 
 std::string errnoText(int error) { return std::strerror(error); }
 
+// "words (cause)", the cause left out where it would only say the words again
+// ("permission denied (Permission denied)").
+std::string withCause(const std::string& words, int error) {
+  const std::string cause = errnoText(error);
+  const bool same = std::equal(words.begin(), words.end(), cause.begin(), cause.end(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  });
+  return same ? words : words + " (" + cause + ")";
+}
+
 enum class WaitResult { Ready, TimedOut, Woken, HungUp, Failed };
 
 // Why a wait ended without the descriptor being ready, as a port error.
@@ -307,15 +317,14 @@ int openExclusive(const std::string& path, TFailure& failure) {
     case ENODEV:
     case ENXIO:
     case EIO:
-      failure = {TPortError::NoDevice, "no such device (" + errnoText(error) +
-                                           "). Check that the device is connected, or map this port to another device"};
+      failure = {TPortError::NoDevice, withCause("no such device", error) +
+                                           "; check that the device is connected, or map this port to another device"};
       break;
     case EACCES:
     case EPERM:
-      failure = {
-          TPortError::Permission,
-          "permission denied (" + errnoText(error) +
-              "). Add your user to the dialout group, e.g. with \"sudo adduser $USER dialout\", then log in again"};
+      failure = {TPortError::Permission,
+                 withCause("permission denied", error) +
+                     "; add your user to the dialout group (\"sudo adduser $USER dialout\"), then log in again"};
       break;
     case EBUSY: failure = {TPortError::Busy, "in use by another program"}; break;
     case EISDIR: failure = {TPortError::NotSerial, "not a serial device"}; break;
@@ -348,9 +357,16 @@ int openExclusive(const std::string& path, TFailure& failure) {
   return fd;
 }
 
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 // Raw line with the given settings; false with failure set when the settings
-// mean nothing or the driver does not take them.
-bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailure& failure) {
+// mean nothing or the driver does not take them. A pseudo-terminal gets what
+// it takes; notApplied (when given) then names what it did not get.
+bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailure& failure,
+               std::string* notApplied = nullptr) {
   if (rate <= 0) {
     failure = {TPortError::BadArgument, "the rate of " + std::to_string(rate) + " bits per second is not valid"};
     return false;
@@ -383,7 +399,19 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailur
   const tcflag_t lineMask = LineSettings::LineFlagsMask;
   // One and a half stop bits go out as two (a 16550 with 5-bit words sends
   // exactly one and a half for it).
-  const tcflag_t line = size->Flags | parityBits->Flags | stop->Flags;
+  tcflag_t line = size->Flags | parityBits->Flags | stop->Flags;
+  // A pseudo-terminal has no wire: it carries whole bytes, and the kernel
+  // takes no parity and no word size but 8 for it (some refuse them with
+  // EINVAL, some drop them). The rate and the stop bits it keeps, to no effect.
+  struct statfs fs {};
+  if (fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC) {
+    line = CS8 | stop->Flags;
+    if (notApplied) {
+      notApplied->clear();
+      if (parityBits->Code != 0) *notApplied = lowerCase(parityBits->Caption);
+      if (dataBits != 8) *notApplied += (notApplied->empty() ? "" : " and ") + std::to_string(dataBits) + " data bits";
+    }
+  }
   t.c_cflag = (t.c_cflag & ~lineMask) | line | CLOCAL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
@@ -411,17 +439,10 @@ bool configure(int fd, int rate, int dataBits, int parity, int stopBits, TFailur
     failure = {TPortError::Failed, "cannot read the line settings back (" + errnoText(errno) + ")"};
     return false;
   }
-  // A pseudo-terminal has no wire: it always reports 8 data bits without
-  // parity and carries every byte whatever was asked for.
-  struct statfs fs {};
-  const bool pseudo = fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
-  const tcflag_t kept = pseudo ? lineMask & ~static_cast<tcflag_t>(CSIZE | PARENB) : lineMask;
-  if ((now.c_cflag & kept) != (line & kept)) {
-    std::string parityWords = parityBits->Caption;
-    for (char& c : parityWords) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if ((now.c_cflag & lineMask) != (line & lineMask)) {
     failure = {TPortError::Refused, "the driver refused the line settings (" + std::to_string(dataBits) +
-                                        " data bits, " + parityWords + ", " + (stop->Two ? "two" : "one") +
-                                        " stop bits)"};
+                                        " data bits, " + lowerCase(parityBits->Caption) + ", " +
+                                        (stop->Two ? "two stop bits" : "one stop bit") + ")"};
     return false;
   }
   // Drivers may round a rate to what their clock divides to; within 2 % the
@@ -580,7 +601,13 @@ int TComPort::Open() {
   const int dataBits = DataBits;
   const int parity = Parity;
   const int stopBits = StopBits;
-  const bool configured = configure(fd, BaudRate, dataBits, parity, stopBits, failure);
+  std::string notApplied;
+  const bool configured = configure(fd, BaudRate, dataBits, parity, stopBits, failure, &notApplied);
+  if (configured && !notApplied.empty()) {
+    const bool several = notApplied.find(" and ") != std::string::npos || dataBits != 8;
+    d->Notice += (d->Notice.empty() ? "" : " ") + name + " is a virtual port: it carries whole 8-bit bytes, so " +
+                 notApplied + (several ? " are" : " is") + " not applied.";
+  }
   {
     std::lock_guard<std::mutex> guard(d->Lock);
     d->Fd = fd;

@@ -69,8 +69,10 @@ public:
   TPortError LastReadError() const;
   // The device path that PortNumber maps to now (DevicePathOverride when set).
   std::string DevicePath() const;
-  // What the last Open passed over on its way to the device (a virtual
-  // null-modem that has ended), in plain words; empty when nothing.
+  // What the last Open has to tell beside success or failure, in plain
+  // words: a virtual null-modem that has ended and was passed over, the line
+  // settings a virtual port (a pseudo-terminal) does not apply. Empty when
+  // nothing.
   std::string OpenNotice() const;
 
   // Whether a lost device is opened again once its path is back (the

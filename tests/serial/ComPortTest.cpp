@@ -320,27 +320,42 @@ TEST_F(ComPortTest, RatesReachTheDriverUnchanged) {
   }
 }
 
-TEST_F(ComPortTest, LineCodesSetTheFrameFormatAndFlowControlIsLeftAlone) {
+TEST_F(ComPortTest, APtyGetsTheLineItCarriesSaysWhatItDoesNotApplyAndLeavesFlowControlAlone) {
   termios t = Line();
   t.c_cflag |= CRTSCTS;
   tcsetattr(probe, TCSANOW, &t);
   port.FlowControl = 2;
-  // A pty forces 8 data bits and no parity enable: only the parity sense,
-  // mark/space and the stop bits can be seen here.
+  // A pty carries whole bytes: it gets 8 data bits without parity, whatever
+  // was chosen (some kernels refuse anything else), and the stop bits.
   const struct {
     int dataBits, parity, stopBits;
     tcflag_t seen;
+    const char* notApplied;
   } cases[] = {
-      {8, 0, 0, 0},      {7, 1, 0, PARODD}, {8, 2, 2, CSTOPB}, {7, 3, 0, PARODD | CMSPAR},
-      {8, 4, 0, CMSPAR}, {5, 0, 1, CSTOPB},  // one and a half stop bits: the nearest termios has is two
+      {8, 0, 0, CS8, nullptr},
+      {7, 1, 0, CS8, "odd parity and 7 data bits are not applied"},
+      {8, 2, 2, CS8 | CSTOPB, "even parity is not applied"},
+      {7, 3, 0, CS8, "mark parity and 7 data bits are"},
+      {8, 4, 0, CS8, "space parity is"},
+      {5, 0, 1, CS8 | CSTOPB, ", so 5 data bits are not applied."},  // one and a half stop bits go as two
   };
+  const Bytes high = {0x2F, 0x80, 0xFF, 0x51};  // bit 7 set: lost on a real 7-bit line
   for (const auto& c : cases) {
     port.DataBits = static_cast<std::uint8_t>(c.dataBits);
     port.Parity = static_cast<std::uint8_t>(c.parity);
     port.StopBits = static_cast<std::uint8_t>(c.stopBits);
     ASSERT_EQ(port.Open(), 1) << port.LastError();
-    EXPECT_EQ(Line().c_cflag & (PARODD | CMSPAR | CSTOPB), c.seen) << c.dataBits << c.parity << c.stopBits;
+    EXPECT_EQ(Line().c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB), c.seen)
+        << c.dataBits << c.parity << c.stopBits;
     EXPECT_TRUE(Line().c_cflag & CRTSCTS) << "hardware flow control was changed";
+    if (c.notApplied) {
+      EXPECT_THAT(port.OpenNotice(), HasSubstr("COM1 (" + pty.SlavePath() + ") is a virtual port"));
+      EXPECT_THAT(port.OpenNotice(), HasSubstr(c.notApplied));
+    } else {
+      EXPECT_EQ(port.OpenNotice(), "");
+    }
+    ASSERT_EQ(Write(high), 1);
+    EXPECT_EQ(pty.Read(high.size()), high);
   }
   for (const auto& [dataBits, parity, stopBits, reason] :
        {std::tuple{9, 0, 0, "9 data bits"}, {8, 5, 0, "parity code 5"}, {8, 0, 3, "stop-bits code 3"}}) {
