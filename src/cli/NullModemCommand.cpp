@@ -157,7 +157,8 @@ void Replug(End& end) {
 
 QString Statistics(const End ends[2]) {
   return QStringLiteral(
-             "COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 bytes (%6 dropped)")
+             "quorlink nullmodem: COM%1 -> COM%2: %3 bytes (%4 dropped with nobody at COM%2); COM%2 -> COM%1: %5 "
+             "bytes (%6 dropped)")
       .arg(ends[0].Number)
       .arg(ends[1].Number)
       .arg(ends[0].Received - ends[0].Dropped)
@@ -220,8 +221,8 @@ int Commands::NullModem(const QStringList& args) {
                      "\"COMn path\". Ctrl-C or SIGTERM ends it; the mapping of before stands\n"
                      "again, also when the relay is killed. Bytes sent while nobody has the other\n"
                      "port open are dropped; a reader that falls behind holds the sender up\n"
-                     "instead of losing bytes. Line settings (rate, parity) are accepted on both\n"
-                     "ends and do not matter.\n\n"
+                     "instead of losing bytes. Line settings (rate, parity) do not matter\n"
+                     "between the two ends; the programs on them say which they do not apply.\n\n"
                      "Lines on standard input pull a port's plug and put it back, as with a USB\n"
                      "adapter: \"unplug COM1\" (the program on it sees a hang-up and the path\n"
                      "goes), \"replug COM1\" (a new port behind the same path)."));
@@ -262,8 +263,9 @@ int Commands::NullModem(const QStringList& args) {
   for (const End& end : ends) std::printf("COM%d %s\n", end.Number, end.Claim.DevicePath().c_str());
   std::fflush(stdout);
   if (isatty(STDERR_FILENO))
-    Cli::PrintInfo(
-        QStringLiteral("COM%1 and COM%2 are linked. Ctrl-C ends the link.").arg(ends[0].Number).arg(ends[1].Number));
+    Cli::PrintInfo(QStringLiteral("quorlink nullmodem: COM%1 and COM%2 are linked; Ctrl-C ends the link")
+                       .arg(ends[0].Number)
+                       .arg(ends[1].Number));
 
   ControlLines commands;
   bool reading = true;  // standard input still open
@@ -296,9 +298,14 @@ int Commands::NullModem(const QStringList& args) {
     // The end of the input leaves the relay running, as under tools/run.
     if (fds[3].revents & (POLLIN | POLLHUP | POLLERR)) reading = commands.Read(ends, pending);
     for (int i = 0; i < 2; ++i) {
-      if (!ends[i].Present && SlaveOpen(ends[i])) ends[i].Present = true;
-      if (!ends[i].Present) continue;
       const int other = 1 - i;
+      if (!ends[i].Present && SlaveOpen(ends[i])) ends[i].Present = true;
+      if (!ends[i].Present) {
+        // A program may open the port, write and close it again between two
+        // looks: what it wrote still waits in the master, and goes on.
+        if (ends[i].Master >= 0) Relay(ends[i], ends[other], pending[i], pending[other]);
+        continue;
+      }
       const short revents = fds[1 + i].revents;
       if (revents & (POLLIN | POLLHUP | POLLERR)) Relay(ends[i], ends[other], pending[i], pending[other]);
       if (ends[i].Present && (revents & POLLOUT)) Flush(ends[i], pending[other]);
