@@ -5,12 +5,14 @@
 #include "serial/Registry.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <cstdio>
 
 namespace Cli {
 
 namespace {
 QString Command;
+QString* HelpSink = nullptr;
 
 void WriteStderr(const QString& line) {
   const QByteArray bytes = (line + QLatin1Char('\n')).toLocal8Bit();
@@ -21,30 +23,68 @@ void WriteStderr(const QString& line) {
 QString Prefix() {
   return Command.isEmpty() ? QStringLiteral("quorlink: ") : QStringLiteral("quorlink %1: ").arg(Command);
 }
+
+// What the parser could not use, in the tool's words rather than the parser's
+// ("Unknown option 'V'.").
+QString ParseError(const QCommandLineParser& parser) {
+  const QStringList unknown = parser.unknownOptionNames();
+  if (!unknown.isEmpty()) {
+    QStringList named;
+    for (const QString& name : unknown) named << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    return (unknown.size() == 1 ? QStringLiteral("unknown option ") : QStringLiteral("unknown options ")) +
+           named.join(QStringLiteral(", "));
+  }
+  const QString text = parser.errorText();
+  static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+  static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'\\.$"));
+  if (const QRegularExpressionMatch m = missing.match(text); m.hasMatch())
+    return QStringLiteral("%1 needs a value").arg(m.captured(1));
+  if (const QRegularExpressionMatch m = unexpected.match(text); m.hasMatch())
+    return QStringLiteral("%1 takes no value").arg(m.captured(1));
+  return MessageText(text);
+}
 }  // namespace
 
 void SetCommandName(const QString& name) { Command = name; }
 QString CommandName() { return Command; }
 
-void PrintError(const QString& text) { WriteStderr(Prefix() + text); }
-void PrintWarning(const QString& text) { WriteStderr(Prefix() + QStringLiteral("warning: ") + text); }
+QString MessageText(const QString& text) {
+  QString t = text.trimmed();
+  if (t.endsWith(QLatin1Char('.')) && !t.endsWith(QLatin1String(".."))) t.chop(1);
+  // "Cannot open" becomes "cannot open"; "COM1" and "/dev/ttyS0" stay.
+  if (t.size() > 1 && t.at(0).isUpper() && t.at(1).isLower()) t[0] = t.at(0).toLower();
+  return t;
+}
+
+void PrintError(const QString& text) { WriteStderr(Prefix() + MessageText(text)); }
+void PrintWarning(const QString& text) { WriteStderr(Prefix() + QStringLiteral("warning: ") + MessageText(text)); }
 void PrintInfo(const QString& text) { WriteStderr(text); }
+
+void SetHelpSink(QString* sink) { HelpSink = sink; }
 
 bool Parse(QCommandLineParser& parser, const QStringList& args, const QString& usage, int minPositional,
            int maxPositional) {
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Show this help and exit."));
-  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Show the version and exit."));
+  const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                   QStringLiteral("Show the version and exit."));
   parser.addOption(help);
   parser.addOption(version);
 
+  const auto helpText = [&parser, &usage] {
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: quorlink ") + usage);
+    return text;
+  };
+  if (HelpSink) {
+    *HelpSink = helpText();
+    return false;
+  }
   QStringList argv = args;
   argv[0] = QStringLiteral("quorlink ") + args[0];
-  if (!parser.parse(argv)) throw UsageError(parser.errorText());
+  if (!parser.parse(argv)) throw UsageError(ParseError(parser));
   if (parser.isSet(help)) {
-    QString text = parser.helpText();
-    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: quorlink ") + usage + QLatin1Char('\n'));
-    const QByteArray bytes = text.toLocal8Bit();
+    const QByteArray bytes = helpText().toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     return false;
   }
@@ -93,16 +133,23 @@ int ComNumber(const QString& text) {
 void LineOptions::Add(QCommandLineParser& parser, bool withLength, int lengthMax) {
   WithLength = withLength;
   LengthMax = lengthMax;
-  parser.addOption({QStringLiteral("port"),
+  parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
                     QStringLiteral("The port: COM1 to COM4 (as mapped with 'quorlink map') or a device path."),
                     QStringLiteral("port")});
-  parser.addOption({QStringLiteral("baud"), QStringLiteral("Bits per second."), QStringLiteral("rate")});
-  parser.addOption({QStringLiteral("data-bits"), QStringLiteral("Data bits: 5 to 8."), QStringLiteral("bits")});
   parser.addOption(
-      {QStringLiteral("parity"), QStringLiteral("Parity: none, odd, even, mark or space."), QStringLiteral("parity")});
-  parser.addOption({QStringLiteral("stop-bits"), QStringLiteral("Stop bits: 1, 1.5 or 2."), QStringLiteral("bits")});
+      {{QStringLiteral("b"), QStringLiteral("baud")}, QStringLiteral("Bits per second."), QStringLiteral("rate")});
+  parser.addOption({{QStringLiteral("d"), QStringLiteral("data-bits")},
+                    QStringLiteral("Data bits: 5 to 8."),
+                    QStringLiteral("bits")});
+  parser.addOption({{QStringLiteral("y"), QStringLiteral("parity")},
+                    QStringLiteral("Parity: none, odd, even, mark or space."),
+                    QStringLiteral("parity")});
+  parser.addOption({{QStringLiteral("s"), QStringLiteral("stop-bits")},
+                    QStringLiteral("Stop bits: 1, 1.5 or 2."),
+                    QStringLiteral("bits")});
   if (withLength)
-    parser.addOption({QStringLiteral("length"), QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
+    parser.addOption({{QStringLiteral("l"), QStringLiteral("length")},
+                      QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
                       QStringLiteral("bytes")});
 }
 
@@ -153,7 +200,9 @@ void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int m
 }
 
 void OpenPort(TQUORLINK& link) {
-  if (link.Open() == 1) return;
+  const int opened = link.Open();
+  if (!link.OpenNotice().empty()) PrintWarning(QString::fromStdString(link.OpenNotice()));
+  if (opened == 1) return;
   const bool said = link.LastErrorKind() != TPortError::None;
   const QString reason = QString::fromStdString(link.LastError());
   link.Close();

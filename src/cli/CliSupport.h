@@ -30,19 +30,31 @@ public:
 void SetCommandName(const QString& name);
 QString CommandName();
 
+// Every message on stderr has one form: "quorlink send: text", text in lower
+// case (names such as COM1 aside) and without a closing full stop; texts of
+// the core, written for the windows ("Cannot open ...", "... again."), are
+// brought into that form.
 // "quorlink send: text" on stderr.
 void PrintError(const QString& text);
 // "quorlink send: warning: text" on stderr.
 void PrintWarning(const QString& text);
-// Plain lines on stderr (statistics, progress).
+// Lines on stderr as they are (statistics, progress); the caller puts the
+// "quorlink send: " in front.
 void PrintInfo(const QString& text);
+// text in the form above, without the prefix.
+QString MessageText(const QString& text);
 
-// Parses args (args[0] is the subcommand) with the standard --help and
-// --version options. Returns false when --help or --version was handled and the
-// command should end with success. Unknown options and wrong argument counts
-// raise UsageError. usage is the synopsis after "Usage: quorlink ".
+// Parses args (args[0] is the subcommand) with the standard -h/--help and
+// -V/--version options. Returns false when --help or --version was handled and
+// the command should end with success. Unknown options and wrong argument
+// counts raise UsageError, in the tool's own words. usage is the synopsis
+// after "Usage: quorlink ".
 bool Parse(QCommandLineParser& parser, const QStringList& args, const QString& usage, int minPositional,
            int maxPositional);
+// While set, Parse only stores the command's help text in *sink and returns
+// false: a command can be asked for its options without running it (the
+// completion script is made that way).
+void SetHelpSink(QString* sink);
 
 // A whole number in decimal or with a 0x prefix, within [min, max]; what names
 // the value in the message ("--count").
@@ -51,7 +63,9 @@ double ToDouble(const QString& text, const QString& what, double min, double max
 // "COM1" to "COM4" (any case) or "1" to "4"; 0 when text has neither form.
 int ComNumber(const QString& text);
 
-// The port and line options of send, monitor and replay.
+// The port and line options of send, monitor and replay, with the short
+// names terminal programs use: -p port, -b baud, -d data bits, -y parity,
+// -s stop bits; -l data length.
 class LineOptions {
 public:
   // withLength adds --length; lengthMax bounds it.
@@ -65,7 +79,9 @@ private:
   int LengthMax = 255;
 };
 
-// Opens the link's port; raises Failure with the port's own reason.
+// Opens the link's port, says what the port has to tell beside (a virtual
+// port that does not apply parity), and raises Failure with the port's own
+// reason.
 void OpenPort(TQUORLINK& link);
 // "COM2 (/dev/ttyUSB0), 9600 baud, 8N1, 24 data bytes".
 QString Describe(const TQUORLINK& link);

@@ -81,7 +81,7 @@ int Commands::Decode(const QStringList& args) {
   parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The capture file."));
   const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("csv or json (default csv)."),
                                   QStringLiteral("format"), QStringLiteral("csv"));
-  const QCommandLineOption output(QStringLiteral("output"),
+  const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                   QStringLiteral("Write to this file instead of standard output."),
                                   QStringLiteral("file"));
   parser.addOptions({format, output});

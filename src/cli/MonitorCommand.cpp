@@ -254,13 +254,14 @@ int Commands::Monitor(const QStringList& args) {
   const QCommandLineOption capture(QStringLiteral("capture"),
                                    QStringLiteral("Also write a capture file, as the windows do."),
                                    QStringLiteral("file"));
-  const QCommandLineOption count(QStringLiteral("count"), QStringLiteral("Stop after this many good frames."),
-                                 QStringLiteral("frames"));
+  const QCommandLineOption count({QStringLiteral("c"), QStringLiteral("count")},
+                                 QStringLiteral("Stop after this many good frames."), QStringLiteral("frames"));
   const QCommandLineOption duration(QStringLiteral("duration"),
                                     QStringLiteral("Stop after this many seconds (up to 10,000,000)."),
                                     QStringLiteral("seconds"));
-  const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No event lines; only the statistics."));
-  const QCommandLineOption raw(QStringLiteral("raw"),
+  const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                 QStringLiteral("No event lines; only the statistics."));
+  const QCommandLineOption raw({QStringLiteral("x"), QStringLiteral("raw")},
                                QStringLiteral("After each event line, the bytes read since the event before, in hex "
                                               "with '|' before a frame start: a line of its own in text, the last "
                                               "column or field, \"bytes\", in csv and json."));

@@ -38,6 +38,9 @@ public:
   std::uint8_t StrayBytes[64] = {0x55, 0xAA};
   int StrayCount = 2;
   long long Count = 0;  // frames to send; 0 until stopped
+  // Set by "quit": the last frame slot to fill, sending ends there once no
+  // on-demand fault is waiting any more; 0 while not asked to quit.
+  std::atomic<long long> QuitAfter{0};
 
   std::atomic<long long> Frames{0};  // frame slots so far, dropped ones included
   std::atomic<long long> Sent{0};    // frames written, faulty ones included
@@ -75,7 +78,8 @@ public:
     Failed.fetch_add(failed);
     const bool ok = failed == 0;
     if (Failing.exchange(!ok) != !ok) Wake();
-    if (Count > 0 && k >= Count) {
+    const long long quitAfter = QuitAfter.load();
+    if ((Count > 0 && k >= Count) || (quitAfter > 0 && k >= quitAfter && !FaultsWaiting())) {
       Finished.store(true);
       Wake();
     }
@@ -84,6 +88,12 @@ public:
   static void Hook(void* context, TQUORLINK* link) { static_cast<Sender*>(context)->Beat(link); }
 
 private:
+  bool FaultsWaiting() const {
+    for (const std::atomic<int>& requested : Requested)
+      if (requested.load() > 0) return true;
+    return false;
+  }
+
   bool Due(int f, long long k) {
     if (Every[f] > 0 && k % Every[f] == 0) return true;
     int waiting = Requested[f].load();
@@ -243,7 +253,10 @@ int Commands::Send(const QStringList& args) {
                      "long (one data byte too many), short (one too few), stray (the stray bytes\n"
                      "after the frame), drop (no frame). Commands: bad-checksum, long, short,\n"
                      "stray, drop, set name=value, stats, quit; a line longer than 4096 bytes is\n"
-                     "skipped. SIGUSR1 prints the counts.") +
+                     "skipped. quit ends once the frames that carry the commands before it have\n"
+                     "gone (printf 'bad-checksum\\nquit\\n' | quorlink send --commands). The end of\n"
+                     "the input ends the reading, not the sending: that goes on until quit,\n"
+                     "--count or Ctrl-C. SIGUSR1 prints the counts.") +
       NamesHelp());
   Cli::LineOptions line;
   line.Add(parser, true, 255);
@@ -253,14 +266,15 @@ int Commands::Send(const QStringList& args) {
   const QCommandLineOption values(QStringLiteral("values"),
                                   QStringLiteral("Set values from a JSON object file ({\"engine_rpm\": 173})."),
                                   QStringLiteral("file"));
-  const QCommandLineOption count(QStringLiteral("count"),
+  const QCommandLineOption count({QStringLiteral("c"), QStringLiteral("count")},
                                  QStringLiteral("Stop after this many frames (dropped ones count)."),
                                  QStringLiteral("frames"));
   const QCommandLineOption period(QStringLiteral("period-ms"),
                                   QStringLiteral("Send every this many milliseconds instead of the worker's beat."),
                                   QStringLiteral("ms"));
-  const QCommandLineOption commands(QStringLiteral("commands"),
-                                    QStringLiteral("Read commands from standard input, one per line."));
+  const QCommandLineOption commands(
+      QStringLiteral("commands"),
+      QStringLiteral("Read commands from standard input, one per line; sending goes on after its end."));
   const QCommandLineOption strayBytes(QStringLiteral("stray-bytes"),
                                       QStringLiteral("The stray bytes, in hexadecimal (default \"55 AA\")."),
                                       QStringLiteral("hex"));
@@ -333,8 +347,9 @@ int Commands::Send(const QStringList& args) {
   });
 
   // On-demand commands, one per line on standard input.
+  bool quitting = false;
   const auto runCommand = [&](const QString& command) {
-    if (command.isEmpty()) return;
+    if (command.isEmpty() || quitting) return;
     for (int f = 0; f < FaultKinds; ++f)
       if (command == QLatin1String(FaultNames[f])) {
         sender.Requested[f].fetch_add(1);
@@ -343,7 +358,10 @@ int Commands::Send(const QStringList& args) {
     if (command == QLatin1String("stats")) {
       Cli::PrintInfo(QStringLiteral("quorlink send: ") + Summary(sender));
     } else if (command == QLatin1String("quit")) {
-      QCoreApplication::quit();
+      // The frame slot after the one under way is the first to carry every
+      // command before this one; faults still waiting get their frames too.
+      sender.QuitAfter.store(sender.Frames.load() + 1);
+      quitting = true;
     } else if (command.startsWith(QLatin1String("set "))) {
       try {
         TruckValues::Assign(command.mid(4).trimmed(), record, length);

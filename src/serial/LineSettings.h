@@ -34,6 +34,11 @@ struct TDataBits {
 };
 extern const TDataBits DataBits[4];  // 5 to 8 data bits
 
+// The rates the port dialog offers, in its order; the command line's
+// completion offers the same. Any other positive rate is set up where the
+// driver allows.
+inline constexpr int OfferedRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
 // The entry for a code, or null when the code means nothing.
 const TParity* FindParity(int code);
 const TStopBits* FindStopBits(int code);

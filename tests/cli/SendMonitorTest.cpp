@@ -191,6 +191,47 @@ TEST_F(SendMonitor, FaultsAndValuesOnDemand) {
   EXPECT_EQ(statuses.count(0) + statuses.count(1), statuses.size());  // no length errors, no stray start bytes
 }
 
+// Piped commands: quit comes after the frames of the commands before it.
+TEST_F(SendMonitor, QuitAfterPipedCommandsRunsThemFirst) {
+  StartMonitor({"--format", "csv"});
+  // Each fault asked for gets its frame; what follows quit is not read.
+  Sender.Start({"send", "-p", "COM3", "--period-ms", "200", "--commands"});
+  Sender.WriteStdin("bad-checksum\ndrop\nquit\nbad-checksum\n");
+  EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();
+  EXPECT_TRUE(Sender.Stderr().contains("0 failed writes; faults: 1 dropped, 1 bad checksum\n"))
+      << Sender.Stderr().constData();
+  ASSERT_TRUE(WaitUntil([&] { return MonitorStatuses().count(1) == 1; })) << Monitor.Stdout().constData();
+  // A value set just before quit goes out.
+  Sender.Start({"send", "-p", "COM3", "--period-ms", "200", "--commands"});
+  Sender.WriteStdin("set engine_rpm=99\nquit\n");
+  EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();
+  EXPECT_TRUE(WaitUntil([&] { return Monitor.Stdout().contains(",good,24,0,99,"); })) << Monitor.Stdout().constData();
+  Monitor.Signal(SIGTERM);
+  ASSERT_EQ(Monitor.Finish(), 0);
+  EXPECT_EQ(MonitorStatuses().count(1), 1);
+}
+
+// Short options as terminal programs have them; a pty carries whole bytes and
+// says once which of the settings it does not apply.
+TEST(Send, ShortOptionsSetTheLineAndAVirtualPortSaysWhatItDoesNotApply) {
+  TestSettings settings;
+  PtyPair pty;
+  CliRunner sender;
+  EXPECT_EQ(sender.Run({"send", "-p", pty.SlavePath().c_str(), "-b", "19200", "-d", "7", "-y", "even", "-s", "2", "-l",
+                        "30", "-c", "1", "--set", "engine_rpm=0xF0"}),
+            0)
+      << sender.Stderr().constData();
+  EXPECT_TRUE(sender.Stderr().contains(", 19200 baud, 7E2, 30 data bytes")) << sender.Stderr().constData();
+  EXPECT_EQ(sender.Stderr().count("is a virtual port: it carries whole 8-bit bytes, so even parity and 7 data bits "
+                                  "are not applied\n"),
+            1)
+      << sender.Stderr().constData();
+  const std::vector<std::uint8_t> frame = pty.Read(32);
+  ASSERT_EQ(frame.size(), 32u);
+  EXPECT_EQ(frame[0], 0x2F);
+  EXPECT_EQ(frame[2], 0xF0);
+}
+
 // The event column and the statistics count what the receiver met; the status
 // column stays where the link left the receiver. A bad frame followed in the
 // same read by the first bytes of the next frame leaves status 0 or 2.

@@ -4,6 +4,7 @@
 // number stands for on this machine, and its "..." button changes that.
 
 #include "serial/DeviceMap.h"
+#include "serial/LineSettings.h"
 
 #include <QDialog>
 #include <array>
@@ -83,7 +84,7 @@ public:
   QPushButton* Button_Cancel;
 
   // The baud rates the dialog offers, in its order.
-  static constexpr int OfferedRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  static constexpr const auto& OfferedRates = LineSettings::OfferedRates;
 
   // A radio button and the setting code it stands for.
   struct TChoice {
