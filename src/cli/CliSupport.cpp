@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <cstdio>
 
 namespace Cli {
@@ -151,6 +152,9 @@ void LineOptions::Add(QCommandLineParser& parser, bool withLength, int lengthMax
     parser.addOption({{QStringLiteral("l"), QStringLiteral("length")},
                       QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
                       QStringLiteral("bytes")});
+  parser.addOption({QStringLiteral("no-reconnect"),
+                    QStringLiteral("End with exit code 1 when the device is lost, instead of waiting for it to "
+                                   "come back and opening it again.")});
 }
 
 void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int mode) const {
@@ -197,6 +201,7 @@ void LineOptions::Apply(const QCommandLineParser& parser, TQUORLINK& link, int m
   if (WithLength && parser.isSet(QStringLiteral("length")))
     link.DataLength = static_cast<std::uint8_t>(
         ToInteger(parser.value(QStringLiteral("length")), QStringLiteral("--length"), 0, LengthMax));
+  link.Reconnect = !parser.isSet(QStringLiteral("no-reconnect"));
 }
 
 void OpenPort(TQUORLINK& link) {
@@ -209,8 +214,51 @@ void OpenPort(TQUORLINK& link) {
   throw Failure(said ? reason : QStringLiteral("cannot open the port"));
 }
 
+namespace {
+// "COM2 (/dev/ttyUSB0)", or the path the command line gave.
+QString PortName(const TQUORLINK& link, const std::string& device) {
+  const QString path = QString::fromStdString(device);
+  return link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
+}
+}  // namespace
+
+bool DeviceLost(const TQUORLINK& link) {
+  const TPortState state = link.State();
+  const TPortError error = link.LastWriteError();
+  return state == TPortState::Lost || state == TPortState::Reopening || error == TPortError::HungUp ||
+         error == TPortError::NotOpen || error == TPortError::Interrupted;
+}
+
+PortWatch::PortWatch(TQUORLINK& link, std::function<void()> onGone)
+    : Link(link),
+      OnGone(std::move(onGone)),
+      Notifier(std::make_unique<QSocketNotifier>(static_cast<qintptr>(link.StateDescriptor()), QSocketNotifier::Read)) {
+  QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this] { Changed(); });
+}
+
+PortWatch::~PortWatch() = default;
+
+void PortWatch::Changed() {
+  Link.ClearStateChange();
+  const TPortState state = Link.State();
+  const QString name = PortName(Link, Link.StateDevice());
+  if (state == TPortState::Lost && !Lost && !LostForGood) {
+    if (Link.Reconnect) {
+      Lost = true;
+      PrintWarning(QStringLiteral("%1 lost: the device hung up or went away; waiting for it to come back").arg(name));
+    } else {
+      LostForGood = true;
+      PrintError(QStringLiteral("%1 lost: the device hung up or went away").arg(name));
+      if (OnGone) OnGone();
+    }
+  } else if (state == TPortState::Open && Lost) {
+    Lost = false;
+    PrintInfo(QStringLiteral("quorlink %1: %2 is back").arg(CommandName(), name));
+  }
+}
+
 QString Describe(const TQUORLINK& link) {
-  const QString path = QString::fromStdString(link.DevicePath());
+  const QString path = QString::fromStdString(link.IsOpen ? link.StateDevice() : link.DevicePath());
   const QString port =
       link.DevicePathOverride.empty() ? QStringLiteral("COM%1 (%2)").arg(link.PortNumber).arg(path) : path;
   const LineSettings::TStopBits* stopBits = LineSettings::FindStopBits(link.StopBits);

@@ -6,8 +6,11 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 
+class QSocketNotifier;
 class TQUORLINK;
 
 namespace Cli {
@@ -80,9 +83,35 @@ private:
 };
 
 // Opens the link's port, says what the port has to tell beside (a virtual
-// port that does not apply parity), and raises Failure with the port's own
-// reason.
+// port that does not apply parity, an ended null-modem's port passed over),
+// and raises Failure with the port's own reason.
 void OpenPort(TQUORLINK& link);
+
+// Whether a write that failed did so because the device is lost (or being
+// opened again) rather than refusing the bytes. Any thread; allocates nothing.
+bool DeviceLost(const TQUORLINK& link);
+
+// One line on standard error when the port's device is lost and one when it
+// is back. A port that does not reconnect (--no-reconnect) has failed once
+// its device is lost: then onGone runs, for the command to end with exit
+// code 1. Runs in the thread of the event loop.
+class PortWatch {
+public:
+  PortWatch(TQUORLINK& link, std::function<void()> onGone);
+  ~PortWatch();
+  PortWatch(const PortWatch&) = delete;
+  PortWatch& operator=(const PortWatch&) = delete;
+  bool Gone() const { return LostForGood; }
+
+private:
+  void Changed();
+  TQUORLINK& Link;
+  std::function<void()> OnGone;
+  std::unique_ptr<QSocketNotifier> Notifier;
+  bool Lost = false;
+  bool LostForGood = false;
+};
+
 // "COM2 (/dev/ttyUSB0), 9600 baud, 8N1, 24 data bytes".
 QString Describe(const TQUORLINK& link);
 

@@ -294,6 +294,8 @@ int Commands::Monitor(const QStringList& args) {
     throw Cli::Failure(QString::fromStdString(monitor->Capture.LastError()));
   Cli::OpenPort(link);
   monitor->Begin();
+  Watcher* const watched = monitor.get();
+  const Cli::PortWatch portWatch(link, [watched] { watched->Stop(Cli::ExitFailure); });
 
   if (!monitor->Quiet) {
     QByteArray header = monitor->Format->Header();

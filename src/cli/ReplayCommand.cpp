@@ -64,7 +64,8 @@ public:
 
   std::atomic<long long> Sent{0};
   std::atomic<long long> Failed{0};
-  std::atomic<long long> Line{0};  // the line being played
+  std::atomic<long long> NotSent{0};  // due while the device was lost
+  std::atomic<long long> Line{0};     // the line being played
 
 private:
   // Waits until t; false when stopped first.
@@ -117,7 +118,7 @@ private:
       if (Link.SendFrame(record.Data, static_cast<std::uint8_t>(record.Length)) == 1)
         Sent.fetch_add(1);
       else if (!StoppingNow())
-        Failed.fetch_add(1);
+        (Cli::DeviceLost(Link) ? NotSent : Failed).fetch_add(1);
       ++frames;
     }
     span = offset;
@@ -166,7 +167,11 @@ private:
 };
 
 QString Summary(const Player& player) {
-  return QStringLiteral("quorlink replay: %1 frames sent, %2 failed").arg(player.Sent.load()).arg(player.Failed.load());
+  const long long notSent = player.NotSent.load();
+  return QStringLiteral("quorlink replay: %1 frames sent, %2 failed%3")
+      .arg(player.Sent.load())
+      .arg(player.Failed.load())
+      .arg(notSent ? QStringLiteral(", %1 not sent while the device was lost").arg(notSent) : QString());
 }
 
 }  // namespace
@@ -205,6 +210,7 @@ int Commands::Replay(const QStringList& args) {
   if (!reader.Open(path.toStdString())) throw Cli::Failure(QString::fromStdString(reader.Error()));
 
   Cli::OpenPort(link);
+  const Cli::PortWatch portWatch(link, [] { QCoreApplication::quit(); });
   Cli::PrintInfo(QStringLiteral("quorlink replay: sending the good frames of %1 on %2").arg(path, Cli::Describe(link)));
 
   Player player(link, reader, path, factor, parser.isSet(loop));
@@ -228,5 +234,5 @@ int Commands::Replay(const QStringList& args) {
   case Player::ReadFailed: throw Cli::Failure(QString::fromStdString(player.ReadError()));
   default: break;
   }
-  return player.Failed.load() > 0 ? Cli::ExitFailure : Cli::ExitSuccess;
+  return player.Failed.load() > 0 || portWatch.Gone() ? Cli::ExitFailure : Cli::ExitSuccess;
 }

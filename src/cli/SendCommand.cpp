@@ -42,9 +42,10 @@ public:
   // on-demand fault is waiting any more; 0 while not asked to quit.
   std::atomic<long long> QuitAfter{0};
 
-  std::atomic<long long> Frames{0};  // frame slots so far, dropped ones included
-  std::atomic<long long> Sent{0};    // frames written, faulty ones included
-  std::atomic<long long> Failed{0};  // writes that failed
+  std::atomic<long long> Frames{0};   // frame slots so far, dropped ones included
+  std::atomic<long long> Sent{0};     // frames written, faulty ones included
+  std::atomic<long long> Failed{0};   // writes that failed
+  std::atomic<long long> NotSent{0};  // frames due while the device was lost
   std::atomic<long long> Faults[FaultKinds] = {};
   std::atomic<bool> Finished{false};
   std::atomic<bool> Stopping{false};  // the port is being closed: failures are ours
@@ -61,21 +62,24 @@ public:
       if (Due(f, k)) fault = f;
     const bool stray = Due(Stray, k);
 
-    int failed = 0;
+    // A lost device is waited for, not failed: its frames are counted apart.
+    int failed = 0, lost = 0;
+    const auto fail = [&] { ++(Cli::DeviceLost(*link) ? lost : failed); };
     if (fault != Drop) {
       const bool ok = fault == -1 ? link->Transmit() == 1 : SendFaulty(link, static_cast<Fault>(fault));
       if (ok)
         Sent.fetch_add(1);
       else
-        ++failed;
+        fail();
     }
     if (fault >= 0) Faults[fault].fetch_add(1);
     if (stray) {
-      if (link->Write(StrayBytes, StrayCount) != 1) ++failed;
+      if (link->Write(StrayBytes, StrayCount) != 1) fail();
       Faults[Stray].fetch_add(1);
     }
-    if (failed && Stopping.load()) return;
+    if ((failed || lost) && Stopping.load()) return;
     Failed.fetch_add(failed);
+    if (lost) NotSent.fetch_add(1);
     const bool ok = failed == 0;
     if (Failing.exchange(!ok) != !ok) Wake();
     const long long quitAfter = QuitAfter.load();
@@ -191,10 +195,12 @@ QString Summary(const Sender& sender) {
                     .arg(n)
                     .arg(QLatin1String(FaultWords[f]));
   }
-  return QStringLiteral("%1 frames (%2 sent, %3 dropped), %4 failed writes%5")
+  const long long notSent = sender.NotSent.load();
+  return QStringLiteral("%1 frames (%2 sent, %3 dropped%4), %5 failed writes%6")
       .arg(sender.Frames.load())
       .arg(sender.Sent.load())
       .arg(sender.Faults[Drop].load())
+      .arg(notSent ? QStringLiteral(", %1 not sent while the device was lost").arg(notSent) : QString())
       .arg(sender.Failed.load())
       .arg(faults.isEmpty() ? QString() : QStringLiteral("; faults: ") + faults);
 }
@@ -320,6 +326,7 @@ int Commands::Send(const QStringList& args) {
 
   link.SetRecord(record, static_cast<std::uint32_t>(length));
   Cli::OpenPort(link);
+  const Cli::PortWatch portWatch(link, [] { QCoreApplication::quit(); });
   Cli::PrintInfo(QStringLiteral("quorlink send: sending on %1, %2")
                      .arg(Cli::Describe(link), periodMs ? QStringLiteral("a frame every %1 ms").arg(periodMs)
                                                         : QStringLiteral("a frame every seventh 10 ms pass")));
@@ -432,5 +439,5 @@ int Commands::Send(const QStringList& args) {
   if (pacer) pacer->Stop();
 
   Cli::PrintInfo(QStringLiteral("quorlink send: ") + Summary(sender));
-  return sender.Failed.load() > 0 ? Cli::ExitFailure : Cli::ExitSuccess;
+  return sender.Failed.load() > 0 || portWatch.Gone() ? Cli::ExitFailure : Cli::ExitSuccess;
 }

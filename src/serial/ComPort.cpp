@@ -19,6 +19,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -34,9 +35,12 @@ using Clock = std::chrono::steady_clock;
 // transmitter and for a hang-up frequent.
 constexpr int maxDrainStepMs = 50;
 
-// How often a lost device's path is looked for: a stat() five times a second
-// costs nothing measurable and finds a replugged adapter soon enough.
-constexpr int reconnectStepMs = 200;
+// How often a lost device is tried again when nothing tells of a change: a
+// device that is there but refuses (busy, no permission yet), or a folder
+// that can't be watched. Otherwise a watch on the device's folder wakes the
+// try, and this long step only covers a change the watch could miss.
+constexpr int retryStepMs = 200;
+constexpr int watchedStepMs = 2000;
 
 bool Waiting(TPortState state) { return state == TPortState::Lost || state == TPortState::Reopening; }
 
@@ -95,6 +99,52 @@ TPortError ErrorOfErrno(int error) {
 struct TFailure {
   TPortError Kind = TPortError::None;
   std::string Reason;
+};
+
+// Wakes a wait for a lost device when something appears or changes in the
+// folder of its path: the system making /dev/ttyUSB0 and setting its rights,
+// a null-modem linking its port again.
+class TFolderWatch {
+public:
+  explicit TFolderWatch(const std::string& path)
+      : Fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+        Folder(path.find_last_of('/') == std::string::npos
+                   ? std::string(".")
+                   : path.substr(0, std::max<std::size_t>(path.find_last_of('/'), 1))) {
+    Renew();
+  }
+  ~TFolderWatch() {
+    if (Fd >= 0) ::close(Fd);
+  }
+  TFolderWatch(const TFolderWatch&) = delete;
+  TFolderWatch& operator=(const TFolderWatch&) = delete;
+
+  // The descriptor to poll; -1 while the folder is not watched.
+  int Descriptor() const { return Watching ? Fd : -1; }
+  // Takes what happened; watches again when the folder itself went away
+  // (as /dev/serial/by-id does with the last adapter) or was never there.
+  void Drain() {
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while (Fd >= 0 && (n = ::read(Fd, buffer, sizeof buffer)) > 0) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->mask & IN_IGNORED) Watching = false;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    if (!Watching) Renew();
+  }
+
+private:
+  void Renew() {
+    Watching = Fd >= 0 && inotify_add_watch(Fd, Folder.c_str(),
+                                            IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) >= 0;
+  }
+
+  const int Fd;
+  const std::string Folder;
+  bool Watching = false;
 };
 
 }  // namespace
@@ -467,7 +517,7 @@ bool TComPort::TPrivate::WaitHangUp() {
     const int n = poll(fds, 2, -1);
     if (SupervisorStop.load()) return false;
     if (n < 0) {
-      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(reconnectStepMs));
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(retryStepMs));
       continue;
     }
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return true;
@@ -481,11 +531,14 @@ bool TComPort::TPrivate::WaitHangUp() {
 // Looks for the lost device's path until it opens with the same line
 // settings (true) or the supervisor is stopped (false).
 bool TComPort::TPrivate::Reopen() {
+  TFolderWatch watch(OpenPath);
+  int waitMs = 0;
   for (;;) {
-    pollfd wake = {SupervisorWake.Descriptor(), POLLIN, 0};
-    poll(&wake, 1, reconnectStepMs);
+    pollfd fds[2] = {{SupervisorWake.Descriptor(), POLLIN, 0}, {watch.Descriptor(), POLLIN, 0}};
+    poll(fds, 2, waitMs);
     if (SupervisorStop.load()) return false;
     SupervisorWake.Clear();
+    watch.Drain();
     // A null-modem that has ended never brings its port back, and its path
     // may lead to somebody else's terminal by now.
     std::unique_ptr<RelayClaims::TWitness> relay;
@@ -493,6 +546,7 @@ bool TComPort::TPrivate::Reopen() {
     struct stat st {};
     if ((relay && !relay->Live()) || stat(OpenPath.c_str(), &st) != 0) {
       SetState(TPortState::Lost, TPortError::NoDevice);
+      waitMs = watch.Descriptor() >= 0 ? watchedStepMs : retryStepMs;
       continue;
     }
     // Say so when the path has just come back; retries of a device that is
@@ -513,6 +567,7 @@ bool TComPort::TPrivate::Reopen() {
     }
     if (fd < 0) {
       SetState(TPortState::Lost, failure.Kind);
+      waitMs = retryStepMs;
       continue;
     }
     LossReported.store(false);

@@ -331,3 +331,54 @@ TEST(Monitor, RawShowsTheBytesOfEachEvent) {
     }
   }
 }
+
+// Either end of the cable unplugged and plugged in again while frames flow:
+// each command says once that its device is lost and once that it is back,
+// and goes on; the capture file goes on too. With --no-reconnect a lost
+// device ends the command with exit code 1.
+TEST_F(SendMonitor, BothEndsReconnectByDefaultAndFailWithoutReconnecting) {
+  StartMonitor({"--format", "csv"});
+  Sender.Start({"send", "--port", "COM3"});
+  ASSERT_TRUE(Sender.WaitForStderr("sending on")) << Sender.Stderr().constData();
+  const auto goodLines = [this] { return MonitorStatuses().count(0); };
+  ASSERT_TRUE(WaitUntil([&] { return goodLines() >= 3; }, std::chrono::seconds(30)));
+
+  for (const char* end : {"COM4", "COM3"}) {
+    CliRunner& user = QByteArray(end) == "COM4" ? Monitor : Sender;
+    Relay.WriteStdin(QByteArray("unplug ") + end + "\n");
+    ASSERT_TRUE(user.WaitForStderr("lost: the device hung up or went away; waiting for it to come back"))
+        << end << user.Stderr().constData();
+    Relay.WriteStdin(QByteArray("replug ") + end + "\n");
+    ASSERT_TRUE(user.WaitForStderr(QByteArray(end) + " (")) << user.Stderr().constData();
+    ASSERT_TRUE(user.WaitForStderr(") is back")) << end << user.Stderr().constData();
+    const int before = goodLines();
+    EXPECT_TRUE(WaitUntil([&] { return goodLines() >= before + 3; }, std::chrono::seconds(30))) << end;
+  }
+  Sender.Signal(SIGINT);
+  EXPECT_EQ(Sender.Finish(), 0) << Sender.Stderr().constData();
+  Monitor.Signal(SIGINT);
+  EXPECT_EQ(Monitor.Finish(), 0) << Monitor.Stderr().constData();
+  EXPECT_EQ(Monitor.Stderr().count("lost:"), 1);
+  EXPECT_EQ(Sender.Stderr().count("lost:"), 1);
+  EXPECT_FALSE(Sender.Stderr().contains("fails; still trying")) << Sender.Stderr().constData();
+  // One capture, every good frame the monitor saw in it.
+  int good = 0;
+  for (const CaptureFormat::Record& record : Capture()) good += record.Status == 0;
+  EXPECT_EQ(good, goodLines());
+  QFile file(CapturePath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll().count("Log Start"), 1);
+
+  int replugged = 2;
+  for (const QString command : {"monitor", "send"}) {
+    CliRunner run;
+    run.Start({command, "--port", "COM4", "--no-reconnect"});
+    ASSERT_TRUE(run.WaitForStderr(command == "monitor" ? "listening on" : "sending on")) << run.Stderr().constData();
+    Relay.WriteStdin("unplug COM4\n");
+    EXPECT_EQ(run.Finish(), 1) << run.Stderr().constData();
+    EXPECT_TRUE(run.Stderr().contains("lost: the device hung up or went away\n")) << run.Stderr().constData();
+    Relay.WriteStdin("replug COM4\n");
+    ++replugged;
+    ASSERT_TRUE(WaitUntil([&] { return Relay.Stderr().count("plugged in again") == replugged; }));
+  }
+}

@@ -127,6 +127,16 @@ QByteArray Json(const QString& text) {
   return out + "\"";
 }
 
+const char* PortStateName(TPortState state) {
+  switch (state) {
+  case TPortState::Open: return "open";
+  case TPortState::Lost: return "lost";
+  case TPortState::Reopening: return "reopening";
+  case TPortState::Closed: break;
+  }
+  return "closed";
+}
+
 void Emit(const QByteArray& line) {
   std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
   std::fputc('\n', stdout);
@@ -212,7 +222,7 @@ private:
     TThread_Quorlink* thread = m->GetLinkThread();
     return QStringLiteral(
                "\"window\":true,\"mode\":%1,\"isopen\":%2,\"good\":%3,\"sent\":%4,\"rxstatus\":%5,"
-               "\"length\":%6,\"passes\":%7,\"logopen\":%8,\"blocks\":%9,\"simulator\":%10")
+               "\"length\":%6,\"passes\":%7,\"logopen\":%8,\"blocks\":%9,\"simulator\":%10,\"port\":\"%11\"")
         .arg(m->GetMode())
         .arg(link->IsOpen.load() ? "true" : "false")
         .arg(link->GoodFrameCount.load())
@@ -223,6 +233,7 @@ private:
         .arg(m->LogOpen() ? "true" : "false")
         .arg(Blocks)
         .arg(m->GetSimulatorForm() && m->GetSimulatorForm()->isVisible() ? "true" : "false")
+        .arg(PortStateName(link->State()))
         .toUtf8();
   }
 
