@@ -197,7 +197,10 @@ bool TRelayClaim::Claim(int portNumber, std::string& error) {
   // Made under another name and locked before it is seen, so no opener ever
   // finds it unlocked and takes it for a dead relay's.
   unlink(draft.c_str());
-  const int fd = open(draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int fd = open(draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // Another relay ending may just have removed the folder as empty.
+  if (fd < 0 && errno == ENOENT && RelayClaims::Folder(true) == folder)
+    fd = open(draft.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     error = "cannot make " + draft + " (" + std::strerror(errno) + ")";
     return false;
@@ -245,6 +248,10 @@ void TRelayClaim::Release() {
   close(Fd);
   Fd = -1;
   RemoveDead(Number);
+  // A folder of its own for another settings file goes once empty.
+  const std::string folder = ClaimFile.substr(0, ClaimFile.find_last_of('/'));
+  if (folder.size() > 17 && folder.compare(folder.size() - 17, 17, "/" + Hex64(Fnv1a(SettingsFilePath()))) == 0)
+    rmdir(folder.c_str());
   Number = 0;
   Path.clear();
   ClaimFile.clear();

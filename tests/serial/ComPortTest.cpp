@@ -434,10 +434,11 @@ TEST_F(ComPortTest, ALostDeviceIsOpenedAgainWithTheSameLineSettingsWhenItsPathIs
   // Busy when it comes back: tried again until it is free.
   device.Unplug();
   ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
-  device.Replug();
   TComPort other;
-  other.DevicePathOverride = device.Path();
-  ASSERT_EQ(other.Open(), 1) << other.LastError();
+  device.Replug([&other](PtyPair& fresh) {
+    other.DevicePathOverride = fresh.SlavePath();
+    EXPECT_EQ(other.Open(), 1) << other.LastError();
+  });
   ASSERT_TRUE(WaitUntil([&] { return port.LossReason() == TPortError::Busy; }));
   other.Close();
   ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Open; }));
@@ -449,6 +450,7 @@ TEST_F(ComPortTest, ALostDeviceIsOpenedAgainWithTheSameLineSettingsWhenItsPathIs
   EXPECT_EQ(port.State(), TPortState::Closed);
   EXPECT_EQ(port.IsOpen, 0);
   device.Replug();
+  other.DevicePathOverride = device.Path();
   EXPECT_EQ(other.Open(), 1) << "the closed port took the device back: " << other.LastError();
 }
 

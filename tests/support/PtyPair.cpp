@@ -79,9 +79,10 @@ void PluggedPty::Unplug() {
   Current.reset();
 }
 
-void PluggedPty::Replug() {
+void PluggedPty::Replug(const std::function<void(PtyPair&)>& beforeLinking) {
   Unplug();
   Current = std::make_unique<PtyPair>();
+  if (beforeLinking) beforeLinking(*Current);
   const std::string draft = LinkPath + ".new";
   unlink(draft.c_str());
   if (symlink(Current->SlavePath().c_str(), draft.c_str()) != 0 || rename(draft.c_str(), LinkPath.c_str()) != 0)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +47,8 @@ public:
   const std::string& Path() const { return LinkPath; }
   PtyPair& Pty() { return *Current; }  // while plugged in
   void Unplug();
-  void Replug();
+  // beforeLinking runs with the new pseudo-terminal before its path appears.
+  void Replug(const std::function<void(PtyPair&)>& beforeLinking = {});
 
 private:
   std::string LinkPath;
