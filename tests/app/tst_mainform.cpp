@@ -133,12 +133,15 @@ private slots:
     QCOMPARE(main.GetLinkThread(), thread);  // one worker per run
   }
 
-  // A later run finds the stored settings and doesn't ask again.
+  // A later run finds the stored settings and doesn't ask again. The port
+  // (a pty) opens with even parity stored, and the status line says that it
+  // does not apply it.
   void storedSettingsOpenInALaterRun() {
     {
       TMainForm first;
       first.SetMode(0);
       first.GetLink()->BaudRate = 38400;
+      first.GetLink()->Parity = 2;
       Click(first.Button_SaveConfiguration);
     }
     TMainForm second;
@@ -148,6 +151,8 @@ private slots:
     QVERIFY(script.Unexpected.isEmpty());
     QVERIFY(second.GetLink()->IsOpen);
     QCOMPARE(second.GetLink()->BaudRate, 38400);
+    QVERIFY2(second.StatusLine->currentMessage().contains(QStringLiteral("even parity is not applied")),
+             qPrintable(second.StatusLine->currentMessage()));
     // The other mode has its own, still empty, settings.
     TMainForm source;
     source.SetMode(1);

@@ -13,6 +13,7 @@
 #include "link/Quorlink.h"
 #include "link/window/QuorlinkBytes.h"
 #include "link/window/RxBytesView.h"
+#include "serial/ComPort.h"
 #include "serial/DeviceMap.h"
 #include "serial/dialog/ComportConfiguration.h"
 #include "simulator/chart/ValueChart.h"
@@ -184,6 +185,32 @@ void LostPort() {
   SetComDevicePath(1, std::string());
 }
 
+// The port dialog's answer when a virtual port is opened with even parity
+// and 7 data bits: it opens, and says what it does not apply.
+void VirtualPortOpened() {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !SetComDevicePath(1, ptsname(master))) {
+    std::fprintf(stderr, "no pseudo-terminal for the virtual port\n");
+    ++Failures;
+    return;
+  }
+  TComPort port;
+  port.Parity = 2;
+  port.DataBits = 7;
+  if (port.Open() != 1 || port.OpenNotice().empty()) {
+    std::fprintf(stderr, "the virtual port: %s\n", port.LastError().c_str());
+    ++Failures;
+  } else {
+    std::unique_ptr<QMessageBox> box(Messages::Create(nullptr, QStringLiteral("Success"),
+                                                      QStringLiteral("Port Open Successfully"),
+                                                      QString::fromStdString(port.OpenNotice())));
+    Save(box.get(), QStringLiteral("message-virtual-port"));
+  }
+  port.Close();
+  close(master);
+  SetComDevicePath(1, std::string());
+}
+
 // A minute of a truck pulling away and stopping again, with a few receive
 // errors, as the live trend shows it.
 void Trend(int mode, const QString& modeName) {
@@ -262,5 +289,6 @@ int main(int argc, char** argv) {
             "/home/bench/.config/Parvelco/Quorlink Simulator.ini: Permission denied. The defaults are used.")));
     Save(box.get(), QStringLiteral("message-settings-unreadable"));
   }
+  VirtualPortOpened();
   return Failures == 0 ? 0 : 1;
 }
