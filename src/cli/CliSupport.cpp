@@ -152,7 +152,7 @@ void LineOptions::Add(QCommandLineParser& parser, bool withLength, int lengthMax
     parser.addOption({{QStringLiteral("l"), QStringLiteral("length")},
                       QStringLiteral("Data bytes per frame: 0 to %1.").arg(lengthMax),
                       QStringLiteral("bytes")});
-  parser.addOption({QStringLiteral("no-reconnect"),
+  parser.addOption({{QStringLiteral("n"), QStringLiteral("no-reconnect")},
                     QStringLiteral("End with exit code 1 when the device is lost, instead of waiting for it to "
                                    "come back and opening it again.")});
 }

@@ -68,7 +68,7 @@ int ComNumber(const QString& text);
 
 // The port and line options of send, monitor and replay, with the short
 // names terminal programs use: -p port, -b baud, -d data bits, -y parity,
-// -s stop bits; -l data length.
+// -s stop bits, -n no reconnecting; -l data length.
 class LineOptions {
 public:
   // withLength adds --length; lengthMax bounds it.
