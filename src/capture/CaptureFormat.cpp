@@ -172,6 +172,29 @@ std::string FormatHeader(const QDateTime& now) {
   return header;
 }
 
+bool ParseHeader(const char* begin, const char* end, QDateTime& started) {
+  if (!StartsWith(begin, end, HeaderStart)) return false;
+  const std::size_t skip = sizeof HeaderStart - 1;
+  const QString text =
+      QString::fromLocal8Bit(begin + skip, static_cast<qsizetype>(end - begin) - static_cast<qsizetype>(skip))
+          .simplified();
+  const QLocale locales[] = {QLocale::system(), QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                             QLocale(QLocale::German, QLocale::Germany)};
+  for (const QLocale& locale : locales) {
+    const QString formats[] = {locale.dateFormat(QLocale::ShortFormat) + u' ' + LongTimeFormatWithoutZone(locale),
+                               locale.dateFormat(QLocale::ShortFormat) + u' ' + locale.timeFormat(QLocale::ShortFormat),
+                               QStringLiteral("yyyy-MM-dd HH:mm:ss")};
+    for (const QString& format : formats) {
+      QDateTime t = locale.toDateTime(text, format);
+      if (!t.isValid()) continue;
+      if (t.date().year() < 1970) t = t.addYears(100);  // "yy" reads as 19yy
+      started = t;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string Describe(const Damage& damage) {
   switch (damage.Why) {
   case Damage::None: return {};

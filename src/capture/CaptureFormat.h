@@ -47,6 +47,10 @@ std::size_t FormatRecordLine(char* out, int timeOfDayMs, int status, std::uint8_
 // The header block for the given local date and time, in the system locale's
 // short date and long time (without time zone) formats, 8-bit text.
 std::string FormatHeader(const QDateTime& now);
+// The date and time of a header line [begin, end), read in the system
+// locale's formats (then in a few common ones, for captures made elsewhere);
+// false when they can't be read. A two-digit year is taken in this century.
+bool ParseHeader(const char* begin, const char* end, QDateTime& started);
 
 // One record line, parsed.
 struct Record {

@@ -1,5 +1,6 @@
 #include "capture/CaptureReader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,6 +20,11 @@ struct CaptureReader::Private {
   std::size_t Pos = 0;   // start of the line being looked at
   std::size_t Scan = 0;  // where the search for its end goes on
   std::size_t End = 0;   // bytes in Buffer
+  long long Start = 0;   // file offset of Buffer[0]
+  long long Limit = -1;  // no byte at or past it is read; -1: none
+  long long LineStart = 0;
+  const char* TextBegin = nullptr;
+  std::size_t TextLength = 0;
   bool Eof = false;
   bool Skipping = false;  // inside an overlong line already reported
   long long Line = 0;
@@ -26,8 +32,11 @@ struct CaptureReader::Private {
   CaptureFormat::Record Record;
   CaptureFormat::Damage Damage;
 
-  void Reset() {
+  void Reset(long long start = 0) {
     Pos = Scan = End = 0;
+    Start = LineStart = start;
+    TextBegin = nullptr;
+    TextLength = 0;
     Eof = Skipping = false;
     Line = 0;
     Kind = LineKind::Blank;
@@ -45,10 +54,16 @@ struct CaptureReader::Private {
       std::memmove(Buffer, Buffer + Pos, End - Pos);
       End -= Pos;
       Scan -= Pos;
+      Start += static_cast<long long>(Pos);
       Pos = 0;
     }
+    std::size_t room = Capacity - End;
+    if (Limit >= 0) {
+      const long long left = Limit - Start - static_cast<long long>(End);
+      room = left <= 0 ? 0 : std::min(room, static_cast<std::size_t>(left));
+    }
     for (;;) {
-      const ssize_t n = ::read(Fd, Buffer + End, Capacity - End);
+      const ssize_t n = room == 0 ? 0 : ::read(Fd, Buffer + End, room);
       if (n > 0) {
         End += static_cast<std::size_t>(n);
         return true;
@@ -63,6 +78,9 @@ struct CaptureReader::Private {
   // Parses [Pos, lineEnd) as the next line and moves Pos to next.
   void Take(std::size_t lineEnd, std::size_t next) {
     ++Line;
+    LineStart = Start + static_cast<long long>(Pos);
+    TextBegin = Buffer + Pos;
+    TextLength = lineEnd - Pos;
     Kind = CaptureFormat::ParseLine(Buffer + Pos, Buffer + lineEnd, Record, Damage);
     Pos = Scan = next;
   }
@@ -93,6 +111,9 @@ struct CaptureReader::Private {
         Pos = Scan = End;
       } else if (End - Pos > CaptureFormat::LineLengthMax) {
         ++Line;
+        LineStart = Start + static_cast<long long>(Pos);
+        TextBegin = Buffer + Pos;
+        TextLength = CaptureFormat::LineLengthMax;
         Kind = LineKind::Damaged;
         Damage = {CaptureFormat::Damage::TooLong, 0, 0};
         Skipping = true;
@@ -122,6 +143,7 @@ bool CaptureReader::Open(const std::string& path) {
   d->Path = path;
   d->Error.clear();
   d->Reset();
+  d->Limit = -1;
   // Without O_NONBLOCK a FIFO nobody writes to would hold the open for ever.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
@@ -159,8 +181,20 @@ bool CaptureReader::Rewind() {
   return true;
 }
 
+bool CaptureReader::Seek(long long offset, long long lineNumber) {
+  if (d->Fd < 0 || offset < 0 || lseek(d->Fd, offset, SEEK_SET) != offset) return false;
+  d->Error.clear();
+  d->Reset(offset);
+  d->Line = lineNumber - 1;
+  return true;
+}
+
+void CaptureReader::SetEnd(long long offset) { d->Limit = offset; }
+
 CaptureFormat::LineKind CaptureReader::Kind() const { return d->Kind; }
 long long CaptureReader::LineNumber() const { return d->Line; }
+long long CaptureReader::Offset() const { return d->LineStart; }
+std::string_view CaptureReader::Text() const { return {d->TextBegin ? d->TextBegin : "", d->TextLength}; }
 const CaptureFormat::Record& CaptureReader::Record() const { return d->Record; }
 const CaptureFormat::Damage& CaptureReader::Damage() const { return d->Damage; }
 std::string CaptureReader::Error() const { return d->Error; }
