@@ -3,6 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/Application.h"
 #include "app/HelpWindow.h"
+#include "capture/window/CaptureViewer.h"
 #include "link/LinkFigures.h"
 #include "link/QtHandOff.h"
 #include "link/Quorlink.h"
@@ -93,6 +94,8 @@ void TMainForm::CreateMenus() {
   FileMenu->setObjectName(QStringLiteral("FileMenu"));
   FileNewItem = AddItem(FileMenu, "FileNewItem", QStringLiteral("&New"), QStringLiteral("Create a new file"));
   FileOpenItem = AddItem(FileMenu, "FileOpenItem", QStringLiteral("&Open..."), QStringLiteral("Open an existing file"));
+  FileOpenCaptureItem = AddItem(FileMenu, "FileOpenCaptureItem", QStringLiteral("Open &Capture..."),
+                                QStringLiteral("Plot a capture file and look at its lines"));
   FileSaveItem = AddItem(FileMenu, "FileSaveItem", QStringLiteral("&Save"), QStringLiteral("Save current file"));
   FileSaveAsItem = AddItem(FileMenu, "FileSaveAsItem", QStringLiteral("Save &As..."),
                            QStringLiteral("Save current file under a new name"));
@@ -213,6 +216,7 @@ void TMainForm::ConnectCommands() {
   Command(SpeedButton3, &QToolButton::clicked, &TMainForm::FileNew);
   Command(FileNewItem, &QAction::triggered, &TMainForm::FileNew);
   Command(FileOpenItem, &QAction::triggered, &TMainForm::FileOpen);
+  Command(FileOpenCaptureItem, &QAction::triggered, &TMainForm::FileOpenCapture);
   Command(FileSaveItem, &QAction::triggered, &TMainForm::FileSave);
   Command(FileSaveAsItem, &QAction::triggered, &TMainForm::FileSaveAs);
   Command(FilePrintItem, &QAction::triggered, &TMainForm::FilePrint);
@@ -525,6 +529,26 @@ void TMainForm::FileOpen() {
     OpenDialog->setNameFilter(ConfigurationFilter);
   }
   OpenDialog->exec();
+}
+
+void TMainForm::FileOpenCapture() {
+  QFileDialog dialog(this, QStringLiteral("Open Capture"));
+  dialog.setObjectName(QStringLiteral("OpenCaptureDialog"));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilters({QStringLiteral("Capture files (*.txt)"), QStringLiteral("All files (*)")});
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  OpenCapture(dialog.selectedFiles().first());
+}
+
+CaptureViewer* TMainForm::OpenCapture(const QString& fileName) {
+  // A window of its own that ends with the program at the latest.
+  auto* viewer = new CaptureViewer(Mode, this);
+  viewer->setAttribute(Qt::WA_DeleteOnClose);
+  viewer->Open(fileName);
+  viewer->show();
+  return viewer;
 }
 
 void TMainForm::FileSave() {}

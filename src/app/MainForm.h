@@ -22,6 +22,7 @@ class QSocketNotifier;
 class QStatusBar;
 class QTimer;
 class QToolButton;
+class CaptureViewer;
 class TForm_QUORLINK;
 class TForm_QuorlinkBytes;
 class TLinkFigures;
@@ -85,6 +86,7 @@ public:
   QMenu* HelpMenu;
   QAction* FileNewItem;
   QAction* FileOpenItem;
+  QAction* FileOpenCaptureItem;
   QAction* FileSaveItem;
   QAction* FileSaveAsItem;
   QAction* FilePrintItem;
@@ -118,6 +120,9 @@ public:
 
   void FileNew();
   void FileOpen();
+  void FileOpenCapture();
+  // A new capture viewer on the file, shown; it goes when closed.
+  CaptureViewer* OpenCapture(const QString& fileName);
   void FileSave();
   void FileSaveAs();
   void FilePrint();

@@ -474,8 +474,8 @@ struct CaptureIndex::Private {
     const auto end = Blocks.begin() + static_cast<std::ptrdiff_t>(s.EndBlock);
     b0 = static_cast<std::size_t>(
         std::partition_point(first, end, [from](const BlockInfo& b) { return b.Last < from; }) - Blocks.begin());
-    b1 = static_cast<std::size_t>(
-        std::partition_point(first, end, [to](const BlockInfo& b) { return b.First <= to; }) - Blocks.begin());
+    b1 = static_cast<std::size_t>(std::partition_point(first, end, [to](const BlockInfo& b) { return b.First <= to; }) -
+                                  Blocks.begin());
     b1 = std::max(b0, b1);
   }
 
@@ -671,7 +671,10 @@ void CaptureIndex::Private::Finish(Part& c, const struct stat& st) {
     joinedAs[i] = static_cast<int>(SegmentInfos.size()) - 1;
   }
   for (CaptureIndex::Damaged& dm : c.Damaged)
-    dm.Segment = joinedAs.empty() ? 0 : joinedAs[static_cast<std::size_t>(std::clamp<int>(dm.Segment, 0, static_cast<int>(joinedAs.size()) - 1))];
+    dm.Segment =
+        joinedAs.empty()
+            ? 0
+            : joinedAs[static_cast<std::size_t>(std::clamp<int>(dm.Segment, 0, static_cast<int>(joinedAs.size()) - 1))];
 
   Blocks = std::move(c.Blocks);
   Bytes = std::move(c.Bytes);
@@ -758,8 +761,9 @@ CaptureIndex::Result CaptureIndex::Build(const std::string& path, const Options&
   for (int i = 0; i < parts; ++i) {
     Part& p = stretches[static_cast<std::size_t>(i)];
     p.Begin = i == 0 ? 0 : stretches[static_cast<std::size_t>(i) - 1].End;
-    p.End = i + 1 == parts ? d->Size
-                           : std::max(p.Begin, LineStartFrom(d->Reader.Descriptor(), d->Size * (i + 1) / parts, d->Size));
+    p.End = i + 1 == parts
+                ? d->Size
+                : std::max(p.Begin, LineStartFrom(d->Reader.Descriptor(), d->Size * (i + 1) / parts, d->Size));
   }
 
   const auto index = [&](Part& p) {
@@ -874,8 +878,8 @@ bool CaptureIndex::Points(const Value& value, int segment, Stamp from, Stamp to,
     std::vector<Point> points;
     if (!frames(lo, hi, [&](const Point& p) { points.push_back(p); })) return false;
     if (pending) points.push_back(before);
-    const long long inside = std::count_if(points.begin(), points.end(),
-                                           [&](const Point& p) { return p.Time >= from && p.Time <= to; });
+    const long long inside =
+        std::count_if(points.begin(), points.end(), [&](const Point& p) { return p.Time >= from && p.Time <= to; });
     const bool every = inside <= 2LL * columns;
     Decimator decimator(out);
     for (std::size_t i = 0; i < points.size(); ++i)

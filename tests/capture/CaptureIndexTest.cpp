@@ -128,7 +128,8 @@ Capture Generate(unsigned seed) {
 }
 
 int ValueOf(const CaptureIndex::Value& v, const TrueLine& r) {
-  return v.Flag ? ((r.Data[static_cast<std::size_t>(v.Byte)] & v.Mask) ? 1 : 0) : r.Data[static_cast<std::size_t>(v.Byte)];
+  return v.Flag ? ((r.Data[static_cast<std::size_t>(v.Byte)] & v.Mask) ? 1 : 0)
+                : r.Data[static_cast<std::size_t>(v.Byte)];
 }
 
 void ExpectSame(const CaptureIndex::Line& got, const TrueLine& want) {
@@ -226,7 +227,9 @@ TEST_P(CaptureIndexModel, AnswersAsABruteForceSearchOfTheLines) {
     EXPECT_EQ(index.Error(), "");
 
     std::mt19937 rng(seed);
-    const auto pick = [&](Stamp n) { return static_cast<Stamp>(rng() % static_cast<std::uint64_t>(std::max<Stamp>(n, 1))); };
+    const auto pick = [&](Stamp n) {
+      return static_cast<Stamp>(rng() % static_cast<std::uint64_t>(std::max<Stamp>(n, 1)));
+    };
     for (int q = 0; q < 40; ++q) {
       const int s = static_cast<int>(pick(c.Segments));
       const std::vector<TrueLine>& lines = bySegment[static_cast<std::size_t>(s)];
@@ -278,9 +281,12 @@ TEST_P(CaptureIndexModel, AnswersAsABruteForceSearchOfTheLines) {
       for (std::size_t i = 1; i < points.size(); ++i) EXPECT_LE(points[i - 1].Time, points[i].Time);
       // Every point is a value some good frame near it had...
       for (const CaptureIndex::Point& p : points)
-        EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [&](const TrueLine* r) {
-          return ValueOf(v, *r) == p.Y && std::abs(static_cast<double>(r->Time - p.Time)) <= near;
-        })) << "point at " << p.Time << " value " << p.Y;
+        EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
+                                [&](const TrueLine* r) {
+                                  return ValueOf(v, *r) == p.Y &&
+                                         std::abs(static_cast<double>(r->Time - p.Time)) <= near;
+                                }))
+            << "point at " << p.Time << " value " << p.Y;
       // ...and no frame in view is lower or higher than every point near it.
       for (const TrueLine* r : inside) {
         const int y = ValueOf(v, *r);
@@ -325,15 +331,18 @@ TEST_P(CaptureIndexModel, AnswersAsABruteForceSearchOfTheLines) {
       ASSERT_TRUE(index.Events(s, from, to, columns, events)) << index.Error();
       for (const TrueLine& r : lines) {
         if (!r.Status || r.Time < from || r.Time > to) continue;
-        EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const CaptureIndex::Event& e) {
-          return e.Status == r.Status && std::abs(static_cast<double>(e.Time - r.Time)) <= near;
-        })) << "error on line " << r.Number << " not marked";
+        EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                                [&](const CaptureIndex::Event& e) {
+                                  return e.Status == r.Status && std::abs(static_cast<double>(e.Time - r.Time)) <= near;
+                                }))
+            << "error on line " << r.Number << " not marked";
       }
       for (const CaptureIndex::Event& e : events) {
         EXPECT_TRUE(e.Time >= from && e.Time <= to);
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const TrueLine& r) {
-          return r.Number == e.Line && r.Status == e.Status && r.Time == e.Time;
-        })) << "marker for line " << e.Line;
+        EXPECT_TRUE(std::any_of(
+            lines.begin(), lines.end(),
+            [&](const TrueLine& r) { return r.Number == e.Line && r.Status == e.Status && r.Time == e.Time; }))
+            << "marker for line " << e.Line;
       }
     }
   }

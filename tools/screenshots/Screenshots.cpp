@@ -8,6 +8,8 @@
 #include "app/HelpWindow.h"
 #include "app/MainForm.h"
 #include "app/ModeSelect.h"
+#include "capture/CaptureFormat.h"
+#include "capture/window/CaptureViewer.h"
 #include "capture/window/QuorlinkCapture.h"
 #include "link/LinkFigures.h"
 #include "link/Quorlink.h"
@@ -235,6 +237,62 @@ void Trend(int mode, const QString& modeName) {
   Save(&trend, QStringLiteral("trend-") + modeName);
 }
 
+// Twenty minutes of haul cycles captured in display mode, with a burst of
+// checksum errors, a length error, one spike of the engine RPM and a line
+// damaged in the file, as the capture viewer shows them.
+void Viewer() {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("Quorlink_Capture.txt"));
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) {
+    ++Failures;
+    return;
+  }
+  const QDateTime start(QDate(2026, 12, 8), QTime(14, 2, 11));
+  file.write(CaptureFormat::FormatHeader(start).c_str());
+  std::uint8_t record[24] = {};
+  char line[CaptureFormat::RecordLineMax];
+  const int startMs = start.time().msecsSinceStartOfDay() + 380;
+  for (int i = 0; i * 70 < 20 * 60000; ++i) {
+    const double s = std::fmod(i * 0.07, 400.0);  // one cycle: load, haul, dump, return
+    const double speed = s < 60    ? 0
+                         : s < 90  ? (s - 60) * 6
+                         : s < 170 ? 180
+                         : s < 190 ? 180 - (s - 170) * 9
+                         : s < 230 ? 0
+                         : s < 250 ? (s - 230) * 10
+                         : s < 380 ? 200
+                                   : std::max(0.0, 200 - (s - 380) * 10);
+    record[TruckDataMap::GroundSpeed] = static_cast<std::uint8_t>(speed);
+    record[TruckDataMap::EngineRPM] =
+        static_cast<std::uint8_t>(i == 9000 ? 252 : 70 + speed * 0.7 + 5 * std::sin(i * 0.21));
+    record[TruckDataMap::FuelLevel] = static_cast<std::uint8_t>(200 - i * 0.004);
+    record[TruckDataMap::Status1] = static_cast<std::uint8_t>(0x01 | (s > 195 && s < 225 ? 0x80 : 0));
+    const int status = (i >= 5200 && i < 5206) || i == 12040 ? 1 : i == 15500 ? 3 : 0;
+    file.write(line, static_cast<qint64>(CaptureFormat::FormatRecordLine(line, startMs + i * 70, status, 24, record)));
+    if (i == 7300) file.write("14:10:42:3\r\n");
+  }
+  file.close();
+
+  CaptureViewer viewer(0);
+  viewer.Chart()->SetChosen(
+      {ChartValues::Find(QStringLiteral("ground_speed")), ChartValues::Find(QStringLiteral("engine_rpm")),
+       ChartValues::Find(QStringLiteral("fuel_level")), ChartValues::Find(QStringLiteral("dump_body_up"))});
+  viewer.Open(path);
+  QEventLoop loop;
+  QObject::connect(&viewer, &CaptureViewer::Indexed, &loop, &QEventLoop::quit);
+  QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+  viewer.show();
+  if (!viewer.Ready()) loop.exec();
+  if (!viewer.Ready()) {
+    std::fprintf(stderr, "the capture viewer did not finish reading\n");
+    ++Failures;
+    return;
+  }
+  viewer.Step(true, true);  // the first checksum error
+  Save(&viewer, QStringLiteral("capture-viewer"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,6 +317,7 @@ int main(int argc, char** argv) {
   MainWindows(1, QStringLiteral("source"));
   LostPort();
   Trend(0, QStringLiteral("display"));
+  Viewer();
   {
     TQUORLINK link;
     TForm_ComportConfiguration dialog;

@@ -57,6 +57,7 @@ QString EventName(int kind) {
   case 2: return QStringLiteral("Start byte error");
   case 3: return QStringLiteral("Length error");
   case PortLost: return QStringLiteral("Port lost");
+  case DamagedLine: return QStringLiteral("Damaged line");
   default: return QStringLiteral("Status %1").arg(kind);
   }
 }

@@ -35,9 +35,11 @@ const std::vector<Value>& All();
 int Find(const QString& name);
 
 // Marked events: a receive status other than 0 (1 checksum, 2 start byte,
-// 3 length), or the port lost.
+// 3 length), the port lost, or a capture line that could not be read.
 constexpr int PortLost = 256;
-// "Checksum error", "Start byte error", "Length error", "Port lost", "Status N".
+constexpr int DamagedLine = 257;
+// "Checksum error", "Start byte error", "Length error", "Port lost",
+// "Damaged line", "Status N".
 QString EventName(int kind);
 
 // One record to export. Data holds its first Length bytes, at most

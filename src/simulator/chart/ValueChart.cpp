@@ -61,6 +61,7 @@ QColor EventColour(int kind) {
   case 2: return QColor(0xe0, 0x00, 0xe0);
   case 3: return QColor(0x60, 0x00, 0x30);
   case ChartValues::PortLost: return QColor(0x20, 0x20, 0x20);
+  case ChartValues::DamagedLine: return QColor(0x00, 0x00, 0x00);
   default: return QColor(0x60, 0x60, 0x60);
   }
 }
