@@ -26,6 +26,18 @@ struct THexTable {
 };
 constexpr THexTable HexTable;
 
+// The value of every byte as a hexadecimal digit, -1 for none: the parser
+// looks up two per data byte of every line.
+struct TDigitTable {
+  signed char Value[256];
+  constexpr TDigitTable() : Value{} {
+    for (int i = 0; i < 256; ++i) Value[i] = static_cast<signed char>(HexDigits::Value(static_cast<char32_t>(i)));
+  }
+};
+constexpr TDigitTable DigitTable;
+
+int Digit(char c) { return DigitTable.Value[static_cast<unsigned char>(c)]; }
+
 char* PutDigits(char* p, unsigned value, int digits) {
   for (int i = digits - 1; i >= 0; --i) {
     p[i] = static_cast<char>('0' + value % 10);
@@ -239,8 +251,7 @@ LineKind ParseLine(const char* begin, const char* end, Record& record, Damage& d
   c.SkipSpaces();
   std::uint32_t status = 0;
   int digits = 0;
-  for (int d; (d = HexDigits::Value(static_cast<unsigned char>(c.Peek()))) >= 0; ++c.P, ++digits)
-    status = status * 16 + static_cast<std::uint32_t>(d);
+  for (int d; (d = Digit(c.Peek())) >= 0; ++c.P, ++digits) status = status * 16 + static_cast<std::uint32_t>(d);
   if (digits == 0 || digits > 8) return Damaged(damage, Damage::BadStatus);
   record.Status = static_cast<int>(status);
 
@@ -258,8 +269,8 @@ LineKind ParseLine(const char* begin, const char* end, Record& record, Damage& d
   int count = 0;
   while (c.Peek() != '<') {
     if (c.End - c.P < 3) return Damaged(damage, Damage::CutShort);
-    const int high = HexDigits::Value(static_cast<unsigned char>(c.P[0]));
-    const int low = HexDigits::Value(static_cast<unsigned char>(c.P[1]));
+    const int high = Digit(c.P[0]);
+    const int low = Digit(c.P[1]);
     if (high < 0 || low < 0 || c.P[2] != ' ') return Damaged(damage, Damage::BadByte, count);
     if (count >= length) return Damaged(damage, Damage::TooManyBytes, count, length);
     record.Data[count++] = static_cast<std::uint8_t>(high * 16 + low);

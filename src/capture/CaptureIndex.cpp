@@ -400,6 +400,15 @@ struct CaptureIndex::Private {
   Summary Totals;
   mutable CaptureReader Reader;
   mutable std::string Error;
+  // The lines of the last stretch of blocks read for a plot: a chart asks
+  // for one value after another over the same range.
+  struct Cache {
+    std::size_t B0 = 0, B1 = 0;
+    std::vector<Line> Lines;
+    std::vector<std::size_t> Block;
+  };
+  static constexpr long long CacheLines = 40000;
+  mutable Cache Cached;
 
   void Clear() {
     Blocks.clear();
@@ -409,6 +418,7 @@ struct CaptureIndex::Private {
     Segments.clear();
     DamagedList.clear();
     Totals = Summary();
+    Cached = Cache();
   }
 
   bool Changed() const {
@@ -458,6 +468,34 @@ struct CaptureIndex::Private {
     }
     if (!Reader.Error().empty()) return ReadFailed();
     if (block + 1 != b1 || inBlock != Blocks[block].Records) return Changed();
+    return true;
+  }
+
+  // ReadBlocks through the cache, when the stretch is small enough to keep.
+  template <class F>
+  bool CachedBlocks(std::size_t b0, std::size_t b1, F f) const {
+    if (b0 >= b1) return true;
+    if (b0 < Cached.B0 || b1 > Cached.B1) {
+      long long lines = 0;
+      for (std::size_t k = b0; k < b1; ++k) lines += Blocks[k].Records;
+      if (lines > CacheLines) return ReadBlocks(b0, b1, false, f);
+      Cached = Cache();
+      const bool read = ReadBlocks(b0, b1, false, [this](const Line& l, std::size_t k) {
+        Cached.Lines.push_back(l);
+        Cached.Block.push_back(k);
+        return true;
+      });
+      if (!read) {
+        Cached = Cache();
+        return false;
+      }
+      Cached.B0 = b0;
+      Cached.B1 = b1;
+    }
+    for (std::size_t i = static_cast<std::size_t>(std::lower_bound(Cached.Block.begin(), Cached.Block.end(), b0) -
+                                                  Cached.Block.begin());
+         i < Cached.Block.size() && Cached.Block[i] < b1; ++i)
+      if (!f(static_cast<const Line&>(Cached.Lines[i]), Cached.Block[i])) break;
     return true;
   }
 
@@ -858,7 +896,7 @@ bool CaptureIndex::Points(const Value& value, int segment, Stamp from, Stamp to,
   bool pending = false, done = false;
   Point before;
   const auto frames = [&](std::size_t k0, std::size_t k1, const auto& put) {
-    return d->ReadBlocks(k0, k1, false, [&](const Line& l, std::size_t) {
+    return d->CachedBlocks(k0, k1, [&](const Line& l, std::size_t) {
       if (l.Record.Status != 0 || l.Record.Length <= value.Byte) return true;
       const Point p{l.Time, ValueOf(value, l.Record.Data), false};
       if (p.Time < from) {

@@ -9,6 +9,25 @@
 
 using CaptureFormat::LineKind;
 
+namespace {
+
+// The first CR or LF in [p, end), or end. memchr looks in stretches no longer
+// than a line, so that a file of one kind of line end is not searched to the
+// end of the buffer for the other at every line.
+const char* LineEnd(const char* p, const char* end) {
+  while (p < end) {
+    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(end - p), CaptureFormat::LineLengthMax);
+    const auto* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+    const auto* cr = static_cast<const char*>(std::memchr(p, '\r', lf ? static_cast<std::size_t>(lf - p) : n));
+    if (cr) return cr;
+    if (lf) return lf;
+    p += n;
+  }
+  return end;
+}
+
+}  // namespace
+
 struct CaptureReader::Private {
   static constexpr std::size_t Capacity = 64 * 1024;
   static_assert(Capacity > 2 * CaptureFormat::LineLengthMax);
@@ -88,8 +107,7 @@ struct CaptureReader::Private {
   bool Next() {
     for (;;) {
       if (Fd < 0 || !Error.empty()) return false;
-      std::size_t i = Scan;
-      while (i < End && Buffer[i] != '\n' && Buffer[i] != '\r') ++i;
+      const std::size_t i = static_cast<std::size_t>(LineEnd(Buffer + Scan, Buffer + End) - Buffer);
       if (i < End) {
         // A CR as the last byte read may be the first half of a CR LF.
         if (Buffer[i] == '\r' && i + 1 == End && !Eof) {

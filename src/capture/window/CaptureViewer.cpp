@@ -118,8 +118,7 @@ public:
 
   void Points(int value, qint64 from, qint64 to, int columns, QList<QPointF>& out) const override {
     if (!Index) return;
-    if (!Index->Points(IndexValue(value), Segment, Naive(from), Naive(to), columns, Scratch))
-      Failure = Index->Error();
+    if (!Index->Points(IndexValue(value), Segment, Naive(from), Naive(to), columns, Scratch)) Failure = Index->Error();
     out.reserve(static_cast<qsizetype>(Scratch.size()));
     for (const CaptureIndex::Point& p : Scratch) {
       const double x = static_cast<double>(Epoch(p.Time));
@@ -252,8 +251,9 @@ CaptureViewer::CaptureViewer(int mode, QWidget* parent)
   });
   SegmentBox = new QComboBox(this);
   SegmentBox->setObjectName(QStringLiteral("SegmentBox"));
-  SegmentBox->setToolTip(QStringLiteral("The capture's clock stepped back: each stretch whose times go on is shown on "
-                                        "its own"));
+  SegmentBox->setToolTip(
+      QStringLiteral("The capture's clock stepped back: each stretch whose times go on is shown on "
+                     "its own"));
   SegmentBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   connect(SegmentBox, &QComboBox::activated, this, [this](int index) { ShowSegment(index); });
   d->Chart->ToolBar()->addSeparator();
@@ -385,10 +385,11 @@ void CaptureViewer::Poll() {
     if (d->FileSize > 0 && !d->Cancel) {
       const double done = static_cast<double>(d->BytesDone.load()) / static_cast<double>(d->FileSize);
       Progress->setValue(static_cast<int>(std::min(1.0, done) * 1000));
-      d->ProgressLabel->setText(QStringLiteral("Reading %1: %2 of %3")
-                                    .arg(QFileInfo(d->Path).fileName())
-                                    .arg(SizeText(std::min<long long>(d->BytesDone.load(), d->FileSize)).section(' ', 0, 1),
-                                         SizeText(d->FileSize).section(' ', 0, 1)));
+      d->ProgressLabel->setText(
+          QStringLiteral("Reading %1: %2 of %3")
+              .arg(QFileInfo(d->Path).fileName())
+              .arg(SizeText(std::min<long long>(d->BytesDone.load(), d->FileSize)).section(' ', 0, 1),
+                   SizeText(d->FileSize).section(' ', 0, 1)));
     }
     return;
   }
@@ -415,11 +416,11 @@ void CaptureViewer::Show() {
                             .arg(segments.size())
                             .arg(DateTimeText(segments[i].First).left(19), TimeText(segments[i].Last).left(8)));
   d->SegmentItem->setVisible(segments.size() > 1);
+  d->Pages->setCurrentIndex(1);  // first, so that the plot has its width
   d->Source.Segment = 0;
   d->Chart->SetSource(&d->Source);
   d->Chart->GoHome();
   FillSummary();
-  d->Pages->setCurrentIndex(1);
   d->Ready = true;
   CaptureIndex::Line first;
   if (d->Index.First(first)) Select(first);
@@ -479,7 +480,8 @@ void CaptureViewer::FillSummary() {
     add(QStringLiteral("To"), DateTimeText(segments.back().Last));
     add(QStringLiteral("Time covered"), Duration(t.Span));
     add(QStringLiteral("Frame rate"),
-        t.Span > 0 ? QStringLiteral("%1 frames/s").arg(static_cast<double>(t.Good) * 1000.0 / static_cast<double>(t.Span), 0, 'f', 1)
+        t.Span > 0 ? QStringLiteral("%1 frames/s")
+                         .arg(static_cast<double>(t.Good) * 1000.0 / static_cast<double>(t.Span), 0, 'f', 1)
                    : QStringLiteral("-"));
     if (t.LongestGap > 0) {
       QTreeWidgetItem* gap = add(QStringLiteral("Longest gap"), Duration(t.LongestGap));

@@ -59,8 +59,7 @@ QByteArray Capture() {
   // The same file, that morning: the clock steps back.
   out += CaptureFormat::FormatHeader(QDateTime(Day, QTime(10, 0, 0)));
   for (int i = 0; i < 100; ++i)
-    out.append(line, static_cast<qsizetype>(
-                         CaptureFormat::FormatRecordLine(line, 36000000 + i * 10, 0, 24, record)));
+    out.append(line, static_cast<qsizetype>(CaptureFormat::FormatRecordLine(line, 36000000 + i * 10, 0, 24, record)));
   return out;
 }
 
@@ -179,7 +178,8 @@ private slots:
     QCOMPARE(damaged.size(), 1);
     QCOMPARE(damaged[0]->text(1), QStringLiteral("1"));
     QCOMPARE(damaged[0]->child(0)->text(0), QStringLiteral("Line %1").arg(LineOf(DamagedAfter) + 1));
-    const QList<QTreeWidgetItem*> good = viewer->SummaryView->findItems(QStringLiteral("Good frames"), Qt::MatchExactly);
+    const QList<QTreeWidgetItem*> good =
+        viewer->SummaryView->findItems(QStringLiteral("Good frames"), Qt::MatchExactly);
     QCOMPARE(good[0]->text(1), QString::number(Frames - 1 + 100));
   }
 };
