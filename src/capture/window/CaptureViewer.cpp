@@ -423,7 +423,10 @@ void CaptureViewer::Show() {
   FillSummary();
   d->Ready = true;
   CaptureIndex::Line first;
-  if (d->Index.First(first)) Select(first);
+  if (d->Index.First(first))
+    Select(first);
+  else
+    LineLabel->setText(QStringLiteral("The file holds no capture line that could be read."));
   emit Indexed(true);
 }
 
