@@ -15,14 +15,14 @@
 #include "simulator/chart/ValueChart.h"
 
 #include <QChartView>
-#include <QPushButton>
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QEventLoop>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -31,9 +31,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -217,15 +217,18 @@ int main(int argc, char** argv) {
     }
     while (chart->To() - chart->From() < 40LL * 3600000) step([&] { chart->Zoom(2.0, centre); });
   }
-  std::printf("redraws (zoom or pan, index asked again and painted): %zu, median %.1f ms, 95th percentile %.1f ms, "
-              "max %.1f ms\n",
-              all.Ms.size(), all.At(0.5), all.At(0.95), all.At(1.0));
-  std::printf("  showing over an hour: %zu, median %.1f ms, max %.1f ms; under a minute: %zu, median %.1f ms, max "
-              "%.1f ms\n",
-              whole.Ms.size(), whole.At(0.5), whole.At(1.0), deep.Ms.size(), deep.At(0.5), deep.At(1.0));
-  std::printf("  of which asking the index and handing the points to the chart: median %.1f ms, max %.1f ms; "
-              "painting: median %.1f ms, max %.1f ms\n",
-              query.At(0.5), query.At(1.0), paint.At(0.5), paint.At(1.0));
+  std::printf(
+      "redraws (zoom or pan, index asked again and painted): %zu, median %.1f ms, 95th percentile %.1f ms, "
+      "max %.1f ms\n",
+      all.Ms.size(), all.At(0.5), all.At(0.95), all.At(1.0));
+  std::printf(
+      "  showing over an hour: %zu, median %.1f ms, max %.1f ms; under a minute: %zu, median %.1f ms, max "
+      "%.1f ms\n",
+      whole.Ms.size(), whole.At(0.5), whole.At(1.0), deep.Ms.size(), deep.At(0.5), deep.At(1.0));
+  std::printf(
+      "  of which asking the index and handing the points to the chart: median %.1f ms, max %.1f ms; "
+      "painting: median %.1f ms, max %.1f ms\n",
+      query.At(0.5), query.At(1.0), paint.At(0.5), paint.At(1.0));
   std::printf("  showing over an hour, asking the index and handing the points: median %.1f ms, max %.1f ms\n",
               wholeQuery.At(0.5), wholeQuery.At(1.0));
   std::printf("resident memory: %ld KiB now, %ld KiB at most\n", Memory("VmRSS:"), Memory("VmHWM:"));
