@@ -8,11 +8,13 @@
 //
 //   quorlink-harness --settings DIR --mode display|source [--port PATH]
 //       [--baud N] [--length N] [--keep-settings] [--open] [--simulator]
-//       [--capture FILE] [--block-ms MS --block-every-ms MS]
+//       [--capture FILE] [--block-ms MS --block-every-ms MS] [--trend N]
 //
 // Commands: stats, open, close, map PATH, simulator, startlog FILE, stoplog,
 // block MS, block-exit MS (block, then close the main window at once),
-// length N, quit. SIGTERM, SIGINT and end of input mean quit.
+// length N, trend N (Window > Live Trend showing N values: the first named
+// bytes and two flags; 0 closes it), quit. SIGTERM, SIGINT and end of input
+// mean quit.
 
 #include "app/Application.h"
 #include "app/MainForm.h"
@@ -22,6 +24,9 @@
 #include "link/Quorlink.h"
 #include "link/ThreadQuorlink.h"
 #include "serial/DeviceMap.h"
+#include "simulator/chart/ValueChart.h"
+#include "simulator/trend/TrendBuffer.h"
+#include "simulator/trend/TrendWindow.h"
 #include "simulator/window/FormQuorlink.h"
 #include "simulator/window/SpinEdit.h"
 
@@ -60,6 +65,7 @@ struct Options {
   QString Capture;
   int BlockMs = 0;
   int BlockEveryMs = 0;
+  int Trend = 0;
 };
 
 [[noreturn]] void Usage(const char* why) {
@@ -101,6 +107,8 @@ Options Parse(int argc, char** argv) {
       o.BlockMs = value().toInt();
     else if (a == "--block-every-ms")
       o.BlockEveryMs = value().toInt();
+    else if (a == "--trend")
+      o.Trend = value().toInt();
     else
       Usage(("unknown option " + a).c_str());
   }
@@ -222,7 +230,8 @@ private:
     TThread_Quorlink* thread = m->GetLinkThread();
     return QStringLiteral(
                "\"window\":true,\"mode\":%1,\"isopen\":%2,\"good\":%3,\"sent\":%4,\"rxstatus\":%5,"
-               "\"length\":%6,\"passes\":%7,\"logopen\":%8,\"blocks\":%9,\"simulator\":%10,\"port\":\"%11\"")
+               "\"length\":%6,\"passes\":%7,\"logopen\":%8,\"blocks\":%9,\"simulator\":%10,\"port\":\"%11\","
+               "\"trend\":%12,\"trend_interval\":%13")
         .arg(m->GetMode())
         .arg(link->IsOpen.load() ? "true" : "false")
         .arg(link->GoodFrameCount.load())
@@ -234,6 +243,8 @@ private:
         .arg(Blocks)
         .arg(m->GetSimulatorForm() && m->GetSimulatorForm()->isVisible() ? "true" : "false")
         .arg(PortStateName(link->State()))
+        .arg(m->GetTrendWindow() ? static_cast<qulonglong>(m->GetTrendWindow()->Buffer().Added()) : 0)
+        .arg(m->GetTrendWindow() ? m->GetTrendWindow()->RedrawInterval() : 0)
         .toUtf8();
   }
 
@@ -312,6 +323,9 @@ private:
     } else if (command == QLatin1String("length")) {
       if (TForm_QUORLINK* s = m->GetSimulatorForm()) s->AdvSpinEdit_NumberBytes->setValue(arg.toInt());
       Reply(command, Stats());
+    } else if (command == QLatin1String("trend")) {
+      ShowTrend(arg.toInt());
+      Reply(command, Stats());
     } else if (command == QLatin1String("quit")) {
       Quitting = true;
       Poll.stop();
@@ -331,6 +345,20 @@ private:
     } else {
       Reply(command, "\"error\":\"unknown command\"");
     }
+  }
+
+  void ShowTrend(int values) {
+    TMainForm* m = Main();
+    if (values <= 0) {
+      if (m->GetTrendWindow()) m->GetTrendWindow()->close();
+      return;
+    }
+    m->WindowTrendItem->trigger();
+    std::vector<int> chosen;
+    const int flags = values >= 3 ? 2 : 0;
+    for (int i = 0; i < values - flags && i < TruckDataMap::AnalogBytes; ++i) chosen.push_back(i);
+    for (int i = 0; i < flags; ++i) chosen.push_back(TruckDataMap::AnalogBytes + i);
+    m->GetTrendWindow()->Chart()->SetChosen(chosen);
   }
 
   // Save to Logfile opens the modal capture window; Look presses Start and
@@ -440,6 +468,7 @@ private:
     if (O.Open) Queue.push_front(QStringLiteral("open"));
     if (O.Simulator) Queue.push_back(QStringLiteral("simulator"));
     if (!O.Capture.isEmpty()) Queue.push_back(QStringLiteral("startlog ") + O.Capture);
+    if (O.Trend > 0) Queue.push_back(QStringLiteral("trend %1").arg(O.Trend));
     Queue.push_back(QStringLiteral("ready"));
     if (Blocker.interval() > 0 && O.BlockMs > 0) Blocker.start();
     Next();

@@ -37,6 +37,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <time.h>
 
 namespace {
 
@@ -66,6 +67,14 @@ QColor EventColour(int kind) {
   }
 }
 
+// CPU time of the calling thread: what drawing costs the GUI thread, not
+// what it waited while the machine was busy.
+qint64 ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 QString TimeText(qint64 time) { return QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("HH:mm:ss.zzz")); }
 
 }  // namespace
@@ -76,7 +85,7 @@ public:
   ChartCanvas(QChart* chart, ValueChart* owner) : QChartView(chart), Owner(owner) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
-    setRenderHint(QPainter::Antialiasing, true);
+    setRenderHint(QPainter::Antialiasing, false);
   }
 
   // The time under a point of the view, and whether it is inside the plot.
@@ -171,6 +180,15 @@ protected:
     Owner->Refresh();
   }
 
+  void paintEvent(QPaintEvent* e) override {
+    const qint64 start = ThreadCpuNs();
+    QChartView::paintEvent(e);
+    if (Painted) Painted(ThreadCpuNs() - start);
+  }
+
+public:
+  std::function<void(qint64)> Painted;  // nanoseconds each paint took
+
 private:
   ValueChart* Owner;
   QPoint Press;
@@ -208,13 +226,14 @@ struct ValueChart::Private {
   std::map<int, QScatterSeries*> Markers;  // by event kind
   QList<ChartEvent> Events;
   QLineSeries* Cursor = nullptr;
+  qint64 DrawNs = 0;  // the last Refresh and the paints after it
 
   QLineSeries* NewPiece(int value, const QColor& colour) {
     const ChartValues::Value& v = ChartValues::All()[static_cast<std::size_t>(value)];
     auto* s = new QLineSeries;
     s->setName(v.Caption);
     QPen pen(colour);
-    pen.setWidthF(1.5);
+    pen.setWidthF(1.0);
     s->setPen(pen);
     Plot->addSeries(s);
     s->attachAxis(TimeAxis);
@@ -272,6 +291,7 @@ ValueChart::ValueChart(Home home, QWidget* parent) : QWidget(parent), d(std::mak
 
   d->Canvas = new ChartCanvas(d->Plot, this);
   d->Canvas->setObjectName(QStringLiteral("ChartView"));
+  d->Canvas->Painted = [this](qint64 ns) { d->DrawNs += ns; };
 
   d->Tools = new QToolBar(this);
   d->Tools->setObjectName(QStringLiteral("ChartTools"));
@@ -516,6 +536,7 @@ void ValueChart::Pan(double fraction) {
 }
 
 void ValueChart::Refresh() {
+  const qint64 start = ThreadCpuNs();
   const qint64 oldFrom = d->From, oldTo = d->To;
   qint64 first = 0, last = 0;
   const bool any = d->Source && d->Source->Extent(first, last);
@@ -530,6 +551,10 @@ void ValueChart::Refresh() {
   }
   const int columns = std::max(16, static_cast<int>(d->Plot->plotArea().width()));
 
+  // Everything is worked out first and handed to the series last: a series
+  // maps all its points again whenever its points or the axis range change,
+  // so the old points go before the range moves and the new come after.
+  std::vector<std::pair<Private::Line*, std::vector<QList<QPointF>>>> lines;
   for (auto& [value, line] : d->Lines) {
     QList<QPointF> points;
     if (d->Source) d->Source->Points(value, d->From, d->To, columns, points);
@@ -551,8 +576,7 @@ void ValueChart::Refresh() {
       d->HideFromLegend(s);
       line.Pieces.push_back(s);
     }
-    for (std::size_t i = 0; i < line.Pieces.size(); ++i)
-      line.Pieces[i]->replace(i < pieces.size() ? pieces[i] : QList<QPointF>());
+    lines.emplace_back(&line, std::move(pieces));
   }
 
   d->Events.clear();
@@ -588,21 +612,38 @@ void ValueChart::Refresh() {
     });
     d->Markers[kind] = s;
   }
-  for (auto& [kind, series] : d->Markers) {
-    const auto it = marks.find(kind);
-    series->replace(it == marks.end() ? QList<QPointF>() : it->second);
-    for (QLegendMarker* m : d->Plot->legend()->markers(series)) m->setVisible(it != marks.end());
-  }
+
+  const auto empty = [](QXYSeries* s) {
+    if (s->count() > 0) s->clear();
+  };
+  for (auto& [line, pieces] : lines)
+    for (QLineSeries* s : line->Pieces) empty(s);
+  for (auto& [kind, series] : d->Markers) empty(series);
 
   const qint64 span = d->To - d->From;
-  d->TimeAxis->setFormat(span <= 20000                ? QStringLiteral("HH:mm:ss.zzz")
+  const QString format = span <= 20000                ? QStringLiteral("HH:mm:ss.zzz")
                          : span <= 2LL * 86400 * 1000 ? QStringLiteral("HH:mm:ss")
-                                                      : QStringLiteral("dd.MM. HH:mm"));
+                                                      : QStringLiteral("dd.MM. HH:mm");
+  if (d->TimeAxis->format() != format) d->TimeAxis->setFormat(format);
   const int labelWidth = d->Canvas->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
-  d->TimeAxis->setTickCount(std::clamp(columns / std::max(1, labelWidth) + 1, 2, 10));
+  const int ticks = std::clamp(columns / std::max(1, labelWidth) + 1, 2, 10);
+  if (d->TimeAxis->tickCount() != ticks) d->TimeAxis->setTickCount(ticks);
   d->TimeAxis->setRange(QDateTime::fromMSecsSinceEpoch(d->From), QDateTime::fromMSecsSinceEpoch(d->To));
+
+  for (auto& [line, pieces] : lines)
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+      if (!pieces[i].isEmpty()) line->Pieces[i]->replace(pieces[i]);
+  for (auto& [kind, series] : d->Markers) {
+    const auto it = marks.find(kind);
+    if (it != marks.end()) series->replace(it->second);
+    for (QLegendMarker* m : d->Plot->legend()->markers(series))
+      if (m->isVisible() != (it != marks.end())) m->setVisible(it != marks.end());
+  }
+  d->DrawNs = ThreadCpuNs() - start;
   if (d->From != oldFrom || d->To != oldTo) emit RangeChanged(d->From, d->To);
 }
+
+double ValueChart::DrawMs() const { return static_cast<double>(d->DrawNs) / 1e6; }
 
 void ValueChart::SetCursorTime(qint64 time) {
   const double t = static_cast<double>(time);

@@ -105,6 +105,9 @@ public:
   // Asks the source again for the visible range (and, when following, for
   // where Home is now). The window calls it when its data have changed.
   void Refresh();
+  // The GUI thread's CPU time, in milliseconds, that the last Refresh and
+  // the paints since took: a window that redraws on a timer paces itself by it.
+  double DrawMs() const;
 
   // A vertical line at a time, such as a viewer's selected line.
   void SetCursorTime(qint64 time);

@@ -18,6 +18,15 @@ void TrendBuffer::Add(qint64 time, int status, int length, const std::uint8_t* d
   ++Total;
 }
 
+// The pixel column of a time: 0 to columns - 1 from `from` to `to`, both
+// ends included; -1 before, columns after.
+qint64 TrendBuffer::Column(qint64 t, qint64 from, qint64 to, int columns) {
+  if (t < from) return -1;
+  if (t > to) return columns;
+  const double c = static_cast<double>(t - from) * columns / static_cast<double>(std::max<qint64>(to - from, 1));
+  return std::min<qint64>(static_cast<qint64>(c), columns - 1);
+}
+
 std::size_t TrendBuffer::Find(qint64 t, bool after) const {
   std::size_t lo = 0, hi = Count;
   while (lo < hi) {
@@ -56,7 +65,6 @@ void TrendBuffer::Points(int value, qint64 from, qint64 to, int columns, QList<Q
   // Few enough points: every one. Otherwise each pixel column keeps its
   // minimum and its maximum, in the order they came.
   const bool thin = good > 2 * static_cast<std::size_t>(std::max(columns, 1));
-  const double perColumn = static_cast<double>(std::max<qint64>(to - from, 1)) / std::max(columns, 1);
   const double nan = std::numeric_limits<double>::quiet_NaN();
 
   bool open = false;
@@ -65,9 +73,9 @@ void TrendBuffer::Points(int value, qint64 from, qint64 to, int columns, QList<Q
   int minY = 0, maxY = 0;
   const auto flush = [&] {
     if (!open) return;
-    if (minT == maxT) {
+    if (minY == maxY) {
       out.append(QPointF(static_cast<double>(minT), minY));
-    } else if (minT < maxT) {
+    } else if (minT <= maxT) {
       out.append(QPointF(static_cast<double>(minT), minY));
       out.append(QPointF(static_cast<double>(maxT), maxY));
     } else {
@@ -88,11 +96,11 @@ void TrendBuffer::Points(int value, qint64 from, qint64 to, int columns, QList<Q
     havePrevious = true;
     previous = s.Time;
     const int y = v.Of(s.Data);
-    const qint64 c = thin ? static_cast<qint64>(std::floor(static_cast<double>(s.Time - from) / perColumn)) : 0;
     if (!thin) {
       out.append(QPointF(static_cast<double>(s.Time), y));
       continue;
     }
+    const qint64 c = Column(s.Time, from, to, columns);
     if (open && c != column) flush();
     if (!open) {
       open = true;
@@ -111,12 +119,11 @@ void TrendBuffer::Points(int value, qint64 from, qint64 to, int columns, QList<Q
 }
 
 void TrendBuffer::Events(qint64 from, qint64 to, int columns, QList<ChartEvent>& out) const {
-  const double perColumn = static_cast<double>(std::max<qint64>(to - from, 1)) / std::max(columns, 1);
   std::vector<std::pair<int, qint64>> lastColumn;  // kind, column of its last event
   for (std::size_t i = Find(from, false), end = Find(to, true); i < end; ++i) {
     const Sample& s = At(i);
     if (s.Status == 0) continue;
-    const qint64 c = static_cast<qint64>(std::floor(static_cast<double>(s.Time - from) / perColumn));
+    const qint64 c = Column(s.Time, from, to, columns);
     auto it = std::find_if(lastColumn.begin(), lastColumn.end(), [&s](const auto& k) { return k.first == s.Status; });
     if (it != lastColumn.end() && it->second == c) continue;
     if (it == lastColumn.end())

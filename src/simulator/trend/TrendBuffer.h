@@ -46,6 +46,7 @@ private:
   const Sample& At(std::size_t i) const { return Samples[(Head + Samples.size() - Count + i) % Samples.size()]; }
   // The first logical index whose time is not before t (after, with `after`).
   std::size_t Find(qint64 t, bool after) const;
+  static qint64 Column(qint64 t, qint64 from, qint64 to, int columns);
 
   std::function<qint64()> Clock;
   std::vector<Sample> Samples;

@@ -15,9 +15,13 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const char* const ChoiceKey = "Trend Values";
+constexpr int MinInterval = 200;  // ms between redraws
+constexpr int MaxInterval = 2000;
 
 std::vector<int> DefaultChoice() {
   std::vector<int> chosen;
@@ -40,6 +44,7 @@ struct TrendWindow::Private {
   ValueChart* Chart = nullptr;
   QTimer Redraw;
   std::uint64_t Drawn = 0;  // Buffer.Added() at the last redraw
+  double Cost = 0;          // ms a redraw takes, smoothed
 
   qint64 Now() const { return WallStart + Steady.elapsed(); }
   std::string Key() const { return std::string(SettingsBasePath(Mode)) + ChoiceKey; }
@@ -96,7 +101,7 @@ TrendWindow::TrendWindow(int mode, QWidget* parent) : QWidget(parent, Qt::Window
   layout->addWidget(d->Chart);
   resize(FormLayout::Size(900, 520));
 
-  d->Redraw.setInterval(200);
+  d->Redraw.setInterval(MinInterval);
   connect(&d->Redraw, &QTimer::timeout, this, &TrendWindow::Update);
 }
 
@@ -121,9 +126,16 @@ void TrendWindow::Update() {
   // then only if they may show in it.
   const bool news = d->Buffer.Added() != d->Drawn;
   if (!d->Chart->Following() && (!news || d->Chart->To() < d->Now() - TrendBuffer::GapMs)) return;
+  // Drawing takes its time from the GUI thread, which also runs the link's
+  // hand-over: redraw no more often than keeps it at about 3 % of the time,
+  // 5 times a second where drawing is quick, less often where it is slow.
+  d->Cost = d->Cost * 0.8 + d->Chart->DrawMs() * 0.2;
+  d->Redraw.setInterval(std::clamp(static_cast<int>(d->Cost * 33), MinInterval, MaxInterval));
   d->Drawn = d->Buffer.Added();
   d->Chart->Refresh();
 }
+
+int TrendWindow::RedrawInterval() const { return d->Redraw.interval(); }
 
 void TrendWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);

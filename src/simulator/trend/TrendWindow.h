@@ -4,8 +4,8 @@
 // plotted against time, the last minute scrolling by, with the receive errors
 // marked. The main window hands the records over on the GUI thread, where it
 // already has them; the window keeps them in a bounded buffer and redraws on
-// a timer of its own, so the link never waits for a drawing. Closing the
-// window only hides it: the buffer keeps filling.
+// a timer of its own, never inside a hand-over. Closing the window only hides
+// it: the buffer keeps filling.
 
 #include <QWidget>
 #include <cstdint>
@@ -32,8 +32,11 @@ public:
 
   ValueChart* Chart() const;
   const TrendBuffer& Buffer() const;
-  // Redraws now if anything changed; the window's timer calls it 5 times a second.
+  // Redraws now if anything changed. The window's timer calls it up to 5
+  // times a second, less often where drawing is slow (about 3 % of the GUI
+  // thread's time at most).
   void Update();
+  int RedrawInterval() const;  // ms, as paced now
 
   QAction* PauseAction;  // "Pause", checked while the view stands still ("Resume")
   QComboBox* SpanBox;    // how much of the recent past the live view shows

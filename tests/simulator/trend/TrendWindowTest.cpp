@@ -21,6 +21,10 @@
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cmath>
+#include <map>
+#include <random>
+#include <set>
 
 namespace {
 
@@ -156,6 +160,73 @@ private slots:
     // The choice is kept for this mode only.
     QCOMPARE(TrendWindow(0).Chart()->Chosen(), (std::vector<int>{rpm, dump}));
     QVERIFY(TrendWindow(1).Chart()->Chosen() != (std::vector<int>{rpm, dump}));
+  }
+
+  // The buffer's thinning against a plain model: random records (equal
+  // times, gaps, errors) in a ring that has wrapped; for random ranges and
+  // widths every point drawn is a real good record, every pixel column
+  // keeps the lowest and the highest value in it, the thinned line has at
+  // most two points per column, and each kind of error is marked once in
+  // every column where it occurred.
+  void bufferKeepsEveryColumnsExtremes() {
+    struct Kept {
+      qint64 Time;
+      int Status, Value;
+    };
+    std::mt19937 rng(20240611);
+    const auto random = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    TrendBuffer buffer([] { return qint64(0); }, 3000);
+    std::vector<Kept> kept;
+    std::vector<std::uint8_t> record(24, 0);
+    qint64 t = 1000;
+    for (int i = 0; i < 9000; ++i) {
+      t += random(3) == 0 ? 0 : random(40) + (random(1500) == 0 ? 6000 : 0);
+      record[TruckDataMap::EngineRPM] = static_cast<std::uint8_t>(random(256));
+      const int status = random(8) == 0 ? 1 + random(3) : 0;
+      buffer.Add(t, status, 24, record.data());
+      kept.push_back({t, status, record[TruckDataMap::EngineRPM]});
+    }
+    kept.erase(kept.begin(), kept.end() - 3000);
+    const int rpm = Value("engine_rpm");
+    for (int q = 0; q < 60; ++q) {
+      const qint64 a = kept.front().Time + random(int(kept.back().Time - kept.front().Time));
+      const qint64 from = a, to = a + 1 + random(q % 2 ? 20000 : 2000);
+      const int columns = 1 + random(500);
+      const auto column = [&](qint64 time) {
+        return std::min<qint64>(static_cast<qint64>(double(time - from) * columns / double(to - from)), columns - 1);
+      };
+      QList<QPointF> points;
+      buffer.Points(rpm, from, to, columns, points);
+      std::map<qint64, std::pair<int, int>> extremes;  // column: lowest, highest
+      std::size_t good = 0;
+      for (const Kept& k : kept) {
+        if (k.Status != 0 || k.Time < from || k.Time > to) continue;
+        ++good;
+        auto [it, added] = extremes.try_emplace(column(k.Time), k.Value, k.Value);
+        it->second = {std::min(it->second.first, k.Value), std::max(it->second.second, k.Value)};
+      }
+      std::map<qint64, std::pair<int, int>> drawn;
+      int inside = 0;
+      for (const QPointF& p : points) {
+        if (std::isnan(p.y())) continue;
+        const auto real = [&p](const Kept& k) { return k.Status == 0 && k.Time == p.x() && k.Value == p.y(); };
+        QVERIFY(std::any_of(kept.begin(), kept.end(), real));
+        if (p.x() < from || p.x() > to) continue;
+        ++inside;
+        auto [it, added] = drawn.try_emplace(column(qint64(p.x())), int(p.y()), int(p.y()));
+        it->second = {std::min(it->second.first, int(p.y())), std::max(it->second.second, int(p.y()))};
+      }
+      QCOMPARE(drawn, extremes);
+      QVERIFY(std::size_t(inside) == good || inside <= 2 * columns);
+
+      QList<ChartEvent> events;
+      buffer.Events(from, to, columns, events);
+      std::set<std::pair<int, qint64>> expected, marked;
+      for (const Kept& k : kept)
+        if (k.Status != 0 && k.Time >= from && k.Time <= to) expected.insert({k.Status, column(k.Time)});
+      for (const ChartEvent& e : events) QVERIFY(marked.insert({e.Kind, column(e.Time)}).second);
+      QCOMPARE(marked, expected);
+    }
   }
 
   // Source mode: the records the simulator window sets for sending.
