@@ -10,6 +10,7 @@
 #include "link/ThreadQuorlink.h"
 #include "link/window/QuorlinkBytes.h"
 #include "serial/dialog/ComportConfiguration.h"
+#include "simulator/chart/ChartValues.h"
 #include "simulator/trend/TrendWindow.h"
 #include "simulator/window/FormQuorlink.h"
 #include "widgets/FormLayout.h"
@@ -410,6 +411,7 @@ void TMainForm::ShowPortState() {
   if (wasLost && state == TPortState::Open)
     StatusLine->showMessage(QStringLiteral("%1 (%2) is back").arg(port, PortDevice), 10000);
   if (SimulatorForm) SimulatorForm->SetPortState(PortHeadline, PortDevice);
+  if (TrendForm && state == TPortState::Lost && !wasLost) TrendForm->AddEvent(ChartValues::PortLost);
 }
 
 // Link figures -------------------------------------------------------------------

@@ -12,7 +12,8 @@ void TrendBuffer::Add(qint64 time, int status, int length, const std::uint8_t* d
   s.Time = Count > 0 ? std::max(time, At(Count - 1).Time) : time;
   s.Status = status;
   s.Length = length;
-  std::memcpy(s.Data, data, static_cast<std::size_t>(std::clamp(length, 0, TruckDataMap::RecordSize)));
+  if (data && length > 0)
+    std::memcpy(s.Data, data, static_cast<std::size_t>(std::min(length, TruckDataMap::RecordSize)));
   Head = (Head + 1) % Samples.size();
   Count = std::min(Count + 1, Samples.size());
   ++Total;
@@ -138,6 +139,7 @@ bool TrendBuffer::Records(qint64 from, qint64 to, const std::function<bool(const
                           QString&) const {
   for (std::size_t i = Find(from, false), end = Find(to, true); i < end; ++i) {
     const Sample& s = At(i);
+    if (s.Status == ChartValues::PortLost) continue;  // no line of quorlink decode's
     ChartValues::Record r;
     r.Time = s.Time;
     r.Status = s.Status;

@@ -22,7 +22,8 @@ public:
   explicit TrendBuffer(std::function<qint64()> clock, std::size_t capacity = DefaultCapacity);
 
   // Keeps a record; the oldest goes when the ring is full. Times must not
-  // go backwards. Bytes past TruckDataMap::RecordSize are not kept.
+  // go backwards. Bytes past TruckDataMap::RecordSize are not kept. A status
+  // other than 0 is an event (ChartValues::EventName); data may then be null.
   void Add(qint64 time, int status, int length, const std::uint8_t* data);
   std::size_t Size() const { return Count; }
   std::size_t Capacity() const { return Samples.size(); }

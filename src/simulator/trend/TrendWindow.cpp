@@ -115,6 +115,8 @@ void TrendWindow::AddRecordAt(qint64 time, int status, int length, const std::ui
   d->Buffer.Add(time, status, length, data);
 }
 
+void TrendWindow::AddEvent(int kind) { d->Buffer.Add(d->Now(), kind, 0, nullptr); }
+
 qint64 TrendWindow::Now() const { return d->Now(); }
 
 ValueChart* TrendWindow::Chart() const { return d->Chart; }

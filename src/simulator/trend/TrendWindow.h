@@ -28,6 +28,8 @@ public:
   // The same at a given time, not before the last record's (screenshots and
   // tools that fill the window with a past). Now() is the window's clock.
   void AddRecordAt(qint64 time, int status, int length, const std::uint8_t* data);
+  // An event without a record, such as ChartValues::PortLost, marked now.
+  void AddEvent(int kind);
   qint64 Now() const;
 
   ValueChart* Chart() const;

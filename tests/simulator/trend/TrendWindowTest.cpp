@@ -157,6 +157,13 @@ private slots:
     QFile svg(dir.filePath(QStringLiteral("trend.svg")));
     QVERIFY(svg.open(QIODevice::ReadOnly) && svg.readAll().contains("<svg"));
 
+    // A device that goes away is marked too.
+    const std::uint64_t before = trend->Buffer().Added();
+    Fixture.Pty->CloseMaster();
+    QVERIFY(WaitUntil([&] { return trend->Buffer().Added() > before; }));
+    trend->Update();
+    QCOMPARE(chart->Marked().back().Kind, ChartValues::PortLost);
+
     // The choice is kept for this mode only.
     QCOMPARE(TrendWindow(0).Chart()->Chosen(), (std::vector<int>{rpm, dump}));
     QVERIFY(TrendWindow(1).Chart()->Chosen() != (std::vector<int>{rpm, dump}));
