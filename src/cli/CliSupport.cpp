@@ -257,6 +257,10 @@ void PortWatch::Changed() {
   }
 }
 
+QString Counted(long long n, const char* one, const char* many) {
+  return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
 QString Describe(const TQUORLINK& link) {
   const QString path = QString::fromStdString(link.IsOpen ? link.StateDevice() : link.DevicePath());
   const QString port =

@@ -114,5 +114,7 @@ private:
 
 // "COM2 (/dev/ttyUSB0), 9600 baud, 8N1, 24 data bytes".
 QString Describe(const TQUORLINK& link);
+// "1 frame", "2 frames": a count with its noun in the right number.
+QString Counted(long long n, const char* one, const char* many);
 
 }  // namespace Cli

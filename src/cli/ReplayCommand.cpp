@@ -168,8 +168,8 @@ private:
 
 QString Summary(const Player& player) {
   const long long notSent = player.NotSent.load();
-  return QStringLiteral("quorlink replay: %1 frames sent, %2 failed%3")
-      .arg(player.Sent.load())
+  return QStringLiteral("quorlink replay: %1 sent, %2 failed%3")
+      .arg(Cli::Counted(player.Sent.load(), "frame", "frames"))
       .arg(player.Failed.load())
       .arg(notSent ? QStringLiteral(", %1 not sent while the device was lost").arg(notSent) : QString());
 }

@@ -196,12 +196,12 @@ QString Summary(const Sender& sender) {
                     .arg(QLatin1String(FaultWords[f]));
   }
   const long long notSent = sender.NotSent.load();
-  return QStringLiteral("%1 frames (%2 sent, %3 dropped%4), %5 failed writes%6")
-      .arg(sender.Frames.load())
+  return QStringLiteral("%1 (%2 sent, %3 dropped%4), %5%6")
+      .arg(Cli::Counted(sender.Frames.load(), "frame", "frames"))
       .arg(sender.Sent.load())
       .arg(sender.Faults[Drop].load())
       .arg(notSent ? QStringLiteral(", %1 not sent while the device was lost").arg(notSent) : QString())
-      .arg(sender.Failed.load())
+      .arg(Cli::Counted(sender.Failed.load(), "failed write", "failed writes"))
       .arg(faults.isEmpty() ? QString() : QStringLiteral("; faults: ") + faults);
 }
 
