@@ -86,27 +86,39 @@ void AddFrame(std::vector<std::uint8_t>& stream, int length, int seed, int damag
   stream.push_back(static_cast<std::uint8_t>(-sum + damage));
 }
 
-// A display-mode link that has seen good frames, a stray byte, a frame with a
-// bad checksum and one cut short, and then nothing for twelve seconds.
-void FeedQuietLink(TMainForm& main) {
+// A display-mode link, its port open on a pseudo-terminal, that has seen good
+// frames, a stray byte and a frame with a bad checksum, and then nothing for
+// twelve seconds. Returns the master end, which the caller closes after the
+// port; -1 when there is no pseudo-terminal.
+int FeedQuietLink(TMainForm& main) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !SetComDevicePath(1, ptsname(master))) {
+    std::fprintf(stderr, "no pseudo-terminal for the quiet link\n");
+    ++Failures;
+    return -1;
+  }
+  main.Button_SaveConfigurationClick();
+  main.Button_OpenClick();
+  // Opened forty seconds ago.
+  main.GetLinkFigures().Restart(TLinkFigures::Clock::now() - std::chrono::seconds(40));
   TQUORLINK& link = *main.GetLink();
-  TLinkFigures& figures = main.GetLinkFigures();
-  const auto now = TLinkFigures::Clock::now();
-  figures.Restart(now - std::chrono::seconds(40));
   std::vector<std::uint8_t> stream;
   for (int k = 0; k < 8; ++k) AddFrame(stream, 24, k, 0);
   stream.push_back(0x55);
   AddFrame(stream, 24, 8, 0x10);
   for (int k = 9; k < 12; ++k) AddFrame(stream, 24, k, 0);
-  std::size_t at = 0;
-  int status = 0;
-  while (at < stream.size())
-    link.ReceiveFrom([&](std::uint8_t& b) { return at < stream.size() ? (b = stream[at++], true) : false; }, status);
+  if (write(master, stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) ++Failures;
+  QEventLoop loop;
+  for (int i = 0; i < 500 && link.GoodFrameCount < 11; ++i) {
+    QTimer::singleShot(10, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
   // The last good frame, as if it had come twelve seconds ago.
+  const auto now = TLinkFigures::Clock::now();
   link.LastGoodFrameTime =
       std::chrono::duration_cast<std::chrono::nanoseconds>((now - std::chrono::seconds(12)).time_since_epoch()).count();
-  figures.Sample(now);
   main.Timer_LinkFiguresTimer();
+  return master;
 }
 
 void MainWindows(int mode, const QString& modeName) {
@@ -139,13 +151,16 @@ void MainWindows(int mode, const QString& modeName) {
     const auto capture = main.CreateCaptureWindow();
     Save(capture.get(), QStringLiteral("capture"));
 
-    FeedQuietLink(main);
+    const int master = FeedQuietLink(main);
     main.ShowHint(QString());
     Save(&main, QStringLiteral("main-window-quiet"));
     simulator.Figures = &main.GetLinkFigures();
     if (tabs) tabs->setCurrentIndex(0);
     Save(&simulator, QStringLiteral("simulator-display-quiet"));
     simulator.hide();
+    main.Button_CloseClick();
+    if (master >= 0) close(master);
+    SetComDevicePath(1, std::string());
 
     TForm_QuorlinkBytes bytes;
     bytes.Link = main.GetLink();
