@@ -32,6 +32,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -214,7 +215,9 @@ private:
   long long Blocks = 0;
   QString CaptureFile;  // the file name the capture window's file dialog gets
   bool StartPressed = false;
-  QString Waiting;  // a command whose reply comes from Look
+  bool FileAccepting = false;  // the file dialog's accept is posted and has not run yet
+  QElapsedTimer FileAnswered;  // since the file dialog was answered
+  QString Waiting;             // a command whose reply comes from Look
   QString LastMessage;
 
   TMainForm* Main() const { return MainForm; }
@@ -371,6 +374,7 @@ private:
     }
     CaptureFile = file;
     StartPressed = false;
+    FileAnswered.invalidate();
     Waiting = QStringLiteral("startlog");
     Poll.start();
     LastMessage.clear();
@@ -411,6 +415,9 @@ private:
       return;
     }
     if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+      // A poll that was due before the posted accept runs first on a busy
+      // machine: the dialog is still up then, but answered.
+      if (FileAccepting) return;
       if (Waiting == QLatin1String("startlog") && !CaptureFile.isEmpty()) {
         // Typed into the name box, as an operator does; accept reads it from there.
         if (auto* edit = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
@@ -420,8 +427,14 @@ private:
         CaptureFile.clear();
         // QFileDialog::accept, as the Save button does; posted, because it asks
         // before it replaces a file, and that box is answered by the next Look.
-        QTimer::singleShot(0, files, [files] { static_cast<QDialog*>(files)->accept(); });
+        FileAccepting = true;
+        QTimer::singleShot(0, files, [this, files] {
+          FileAccepting = false;
+          FileAnswered.start();
+          static_cast<QDialog*>(files)->accept();
+        });
       } else {
+        FileAnswered.start();
         files->reject();
       }
       return;
@@ -435,8 +448,11 @@ private:
       } else if (capture->Button_Start->isEnabled() && !StartPressed) {
         StartPressed = true;
         QTimer::singleShot(0, capture, [capture] { capture->Button_Start->click(); });
-      } else if (capture->Button_Start->isEnabled() && CaptureFile.isEmpty()) {
-        // The file dialog was answered but no capture runs: give up, say so.
+      } else if (capture->Button_Start->isEnabled() && CaptureFile.isEmpty() && FileAnswered.isValid() &&
+                 FileAnswered.elapsed() > 1000) {
+        // The file dialog was answered a while ago (a poll can run in the same
+        // pass of the event loop as the accept, before the capture window has
+        // gone on), but no capture runs and nothing was said: give up, say so.
         Waiting.clear();
         capture->Button_Done->click();
         Reply(QStringLiteral("startlog"), "\"ok\":false,\"message\":\"no capture after the file dialog\"");
