@@ -127,10 +127,14 @@ void TThread_Quorlink::Execute() {
   while (!d->TerminatedFlag.load()) {
     const auto passStart =
         d->WaitsForBytes ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    int beats = 1;  // until the next pass
     if (link) {
       if (link->Mode.load(Relaxed) == 1) {
         if (counter < PassesPerTransmission - 1) {
+          // The passes that only count do nothing else: sleep through them
+          // all at once and count them when they are over.
           ++counter;
+          beats = PassesPerTransmission - counter;
         } else {
           if (d->TransmitHook)
             d->TransmitHook(d->TransmitContext, link);
@@ -152,7 +156,16 @@ void TThread_Quorlink::Execute() {
     d->Passes.fetch_add(1);
 
     std::unique_lock<std::mutex> lock(d->Lock, std::defer_lock);
-    if (d->WaitsForBytes && link && WaitForBytes(link)) {
+    if (beats > 1) {
+      lock.lock();
+      if (d->Wake.wait_for(lock, beats * Beat, [this] { return d->TerminatedFlag.load(); })) break;
+      lock.unlock();
+      // A change of Mode meanwhile is seen now; those passes would not have counted.
+      if (link->Mode.load(Relaxed) == 1) {
+        counter += beats - 1;
+        d->Passes.fetch_add(static_cast<std::uint64_t>(beats - 1));
+      }
+    } else if (d->WaitsForBytes && link && WaitForBytes(link)) {
       // Bytes arriving end the wait at once, but passes stay a beat apart.
       if (std::chrono::steady_clock::now() >= passStart + Beat) continue;
       lock.lock();
@@ -166,7 +179,7 @@ void TThread_Quorlink::Execute() {
 }
 
 // True when bytes came after a wait; false when the next pass is due by the
-// beat (source mode, port closed, busy or hung up, terminated).
+// beat (source mode, the port just opened, busy or hung up, terminated).
 bool TThread_Quorlink::WaitForBytes(TQUORLINK* link) {
   for (;;) {
     if (d->TerminatedFlag.load() || link->Mode.load(Relaxed) != 0) return false;

@@ -2,7 +2,8 @@
 // TThread_Quorlink is the one worker thread. On a 10 ms beat it transmits the
 // link's record on every seventh pass (source mode) or drains the port through
 // the receiver on every pass (display mode), handing each receive event to the
-// GUI thread with a blocking call that Terminate always releases.
+// GUI thread with a blocking call that Terminate always releases. In source
+// mode it sleeps through the six passes that only count, in one wait.
 
 #include "link/Quorlink.h"
 
@@ -39,11 +40,12 @@ public:
   void SetTransmitHook(TTransmitHook hook, void* context);
 
   // When set (before Resume), display mode skips the passes that would find
-  // the port empty: the worker sleeps until bytes arrive (or the port is
-  // closed, or Terminate), then goes on with its beat, passes still at least
-  // 10 ms apart. What is received and handed over is the same; a quiet line
-  // costs next to no CPU. A change of the link's Mode is seen within a second.
-  // The command-line monitor uses it; the windows keep the plain beat.
+  // the port empty: the worker sleeps until bytes arrive (or Terminate), and
+  // while the port is closed or its device lost, until it is open again; then
+  // it goes on with its beat, passes still at least 10 ms apart. What is
+  // received and handed over is the same; a quiet line costs next to no CPU.
+  // A change of the link's Mode is seen within a second. The windows and the
+  // command-line monitor use it.
   void SetWaitForBytes(bool wait);
 
   void SetPriority(TThreadPriority priority);  // a refusal by the system is not an error

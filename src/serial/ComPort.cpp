@@ -187,7 +187,7 @@ struct TComPort::TPrivate {
   mutable std::mutex DeviceLock;  // guards Device
   std::string Device;
   TWakeEvent StateChanged;  // for the one watcher
-  TWakeEvent Back;          // readable while the state is neither Lost nor Reopening
+  TWakeEvent Usable;        // readable while the state is Open
   std::atomic<std::uint32_t> Connections{0};
 
   // Watches the open device for a hang-up and opens it again once it is back.
@@ -197,17 +197,17 @@ struct TComPort::TPrivate {
   std::atomic<bool> LossReported{false};  // a read or write met a hang-up
   std::atomic<bool> Reconnects{true};     // Reconnect as Open found it
 
-  TPrivate() { Back.Signal(); }
+  TPrivate() = default;
 
   void SetState(TPortState state, TPortError reason = TPortError::None) {
     const TPortState was = State.exchange(state);
     Loss.store(reason);
     if (was == state) return;
     StateSinceNs.store(std::chrono::steady_clock::now().time_since_epoch().count());
-    if (Waiting(state))
-      Back.Clear();
+    if (state == TPortState::Open)
+      Usable.Signal();
     else
-      Back.Signal();
+      Usable.Clear();
     StateChanged.Signal();
   }
 
@@ -779,9 +779,9 @@ int TComPort::ReadByte(std::uint8_t* dest) {
 }
 
 int TComPort::WaitForInput(int timeoutMs, int wakeFd) {
-  if (Waiting(d->State.load())) {
-    // Nothing to read until the device is back: sleep until then.
-    pollfd fds[2] = {{d->Back.Descriptor(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+  if (d->State.load() != TPortState::Open) {
+    // Nothing to read until the port is opened or its device is back: sleep until then.
+    pollfd fds[2] = {{d->Usable.Descriptor(), POLLIN, 0}, {wakeFd, POLLIN, 0}};
     for (;;) {
       const int n = poll(fds, 2, timeoutMs);
       if (n < 0 && errno == EINTR) continue;

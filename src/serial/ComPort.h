@@ -51,10 +51,11 @@ public:
   int Read(std::uint8_t* dest, int& count);
   int ReadByte(std::uint8_t* dest);
   // For a reader that sleeps while the line is quiet instead of polling: waits
-  // at most timeoutMs for bytes to read; wakeFd (an eventfd of the caller's, or
-  // -1) and Close end the wait early. 1 when bytes wait (read ahead or in the
+  // at most timeoutMs for bytes to read, or while the port is closed or its
+  // device lost, for it to be open; wakeFd (an eventfd of the caller's, or -1)
+  // and Close end the wait early. 1 when bytes wait (read ahead or in the
   // driver), 0 after the time-out, -1 when there is nothing to wait on (woken,
-  // port closed or busy being opened, hung up): poll on a beat then.
+  // the port opened or busy being opened, hung up): poll on a beat then.
   int WaitForInput(int timeoutMs, int wakeFd);
   int LoadSettings(const char* basePath);
   int SaveSettings(const char* basePath);

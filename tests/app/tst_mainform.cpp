@@ -65,11 +65,11 @@ bool ClosedPattern(const TMainForm& m) {
          !m.Button_OpenTruckSimulator->isEnabled();
 }
 
+// Started and not stopped. On a closed port or a quiet line the worker
+// sleeps, so only its first pass shows that it was started.
 bool ThreadRuns(TMainForm& m) {
   TThread_Quorlink* t = m.GetLinkThread();
-  if (!t) return false;
-  const auto before = t->PassCount();
-  return WaitUntil([&] { return t->PassCount() > before + 2; });
+  return t && !t->Terminated() && WaitUntil([&] { return t->PassCount() >= 1; });
 }
 
 }  // namespace

@@ -85,32 +85,46 @@ TEST(ThreadQuorlink, WithoutALinkItOnlyBeats) {
 
 // The hook reads the passes completed so far as each frame goes out: six
 // before the first (it goes on the seventh pass), then seven more each time.
+// The worker sleeps through the six passes that only count, but no frame goes
+// out before its pass is due, and a closed port's count still grows.
 TEST(ThreadQuorlink, SourceModeTransmitsOnEverySeventhPass) {
+  using Clock = std::chrono::steady_clock;
   struct Context {
     TThread_Quorlink* Thread;
     std::atomic<int> Frames{0};
     std::uint64_t Passes[4] = {};
+    std::uint32_t Sent[4] = {};
+    Clock::time_point Times[4] = {};
   };
   {
-    TQUORLINK link;
+    TQUORLINK link;  // never opened
     link.Mode = 1;
     TThread_Quorlink thread(true);
     Context context{&thread};
     thread.Link = &link;
     thread.SetTransmitHook(
-        [](void* c, TQUORLINK*) {
+        [](void* c, TQUORLINK* l) {
           auto* ctx = static_cast<Context*>(c);
           const int frame = ctx->Frames.load();
-          if (frame < 4) ctx->Passes[frame] = ctx->Thread->PassCount();
+          l->Transmit();
+          if (frame < 4) {
+            ctx->Passes[frame] = ctx->Thread->PassCount();
+            ctx->Sent[frame] = l->SentFrameCount;
+            ctx->Times[frame] = Clock::now();
+          }
           ctx->Frames.store(frame + 1);
         },
         &context);
+    const Clock::time_point start = Clock::now();
     thread.Resume();
     EXPECT_TRUE(WaitUntil([&] { return context.Frames.load() >= 4; }));
     thread.Terminate();
     thread.WaitFor();
     EXPECT_EQ(std::vector<std::uint64_t>(context.Passes, context.Passes + 4),
               (std::vector<std::uint64_t>{6, 13, 20, 27}));
+    EXPECT_EQ(std::vector<std::uint32_t>(context.Sent, context.Sent + 4), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    for (int i = 0; i < 4; ++i)
+      EXPECT_GE(context.Times[i] - start, std::chrono::milliseconds(60 + 70 * i)) << "frame " << i;
   }
 
   LinkOnPty t(1);
@@ -122,38 +136,51 @@ TEST(ThreadQuorlink, SourceModeTransmitsOnEverySeventhPass) {
   EXPECT_EQ(t.Pty.Read(52), Frame(record) + Frame(record));
 }
 
+// On the plain beat and waiting for bytes, as the windows do.
 TEST(ThreadQuorlink, FramesArrivingTogetherAreHandedOverOnePerPass) {
-  LinkOnPty t(2);  // neither mode: Receive reads nothing until we switch
-  Recorder recorder;
-  TThread_Quorlink thread(true);
-  recorder.Thread = &thread;
-  recorder.Link = &t.Link;
-  thread.Link = &t.Link;
-  thread.SetReceiveHook(&Recorder::Hook, &recorder);
-  thread.Resume();
+  for (const bool waits : {false, true}) {
+    SCOPED_TRACE(waits ? "waiting for bytes" : "plain beat");
+    LinkOnPty t(2);  // neither mode: Receive reads nothing until we switch
+    Recorder recorder;
+    TThread_Quorlink thread(true);
+    recorder.Thread = &thread;
+    recorder.Link = &t.Link;
+    thread.Link = &t.Link;
+    thread.SetReceiveHook(&Recorder::Hook, &recorder);
+    thread.SetWaitForBytes(waits);
+    thread.Resume();
 
-  const Bytes a(24, 0xA1), b(24, 0xB2), c(24, 0xC3);
-  Bytes bad = Frame(Bytes(24, 0xEE));
-  bad.back() ^= 0x80;
-  t.Send(Frame(a) + Frame(b) + Frame(c) + bad + Bytes{0x2F});
-  t.Link.Mode = 0;
-  // This thread plays the GUI thread.
-  EXPECT_TRUE(WaitUntil([&] {
-    if (HandOffWaiting(thread)) thread.RunPendingHandOff();
-    return recorder.Count() == 4;
-  }));
-  thread.Terminate();
-  thread.WaitFor();
+    const Bytes a(24, 0xA1), b(24, 0xB2), c(24, 0xC3);
+    Bytes bad = Frame(Bytes(24, 0xEE));
+    bad.back() ^= 0x80;
+    t.Send(Frame(a) + Frame(b) + Frame(c) + bad + Bytes{0x2F});
+    t.Link.Mode = 0;
+    // This thread plays the GUI thread.
+    std::vector<std::chrono::steady_clock::time_point> times;
+    EXPECT_TRUE(WaitUntil([&] {
+      if (HandOffWaiting(thread)) {
+        times.push_back(std::chrono::steady_clock::now());
+        thread.RunPendingHandOff();
+      }
+      return recorder.Count() == 4;
+    }));
+    thread.Terminate();
+    thread.WaitFor();
 
-  ASSERT_EQ(recorder.Events.size(), 4u);
-  const std::vector<Bytes> records{a, b, c, c};
-  const int statuses[] = {0, 0, 0, 2};  // the bad frame, then a start byte as the last byte read
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(recorder.Events[i].Status, statuses[i]);
-    EXPECT_EQ(recorder.Events[i].Record, records[i]);
-    EXPECT_EQ(recorder.Events[i].Pass, recorder.Events[0].Pass + i);
+    ASSERT_EQ(recorder.Events.size(), 4u);
+    const std::vector<Bytes> records{a, b, c, c};
+    const int statuses[] = {0, 0, 0, 2};  // the bad frame, then a start byte as the last byte read
+    for (std::size_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(recorder.Events[i].Status, statuses[i]);
+      EXPECT_EQ(recorder.Events[i].Record, records[i]);
+      EXPECT_EQ(recorder.Events[i].Pass, recorder.Events[0].Pass + i);
+    }
+    EXPECT_EQ(t.Link.GoodFrameCount, 3u);
+    // Passes a beat apart: the second starts no sooner than the first
+    // hand-over ran, the fourth two beats after the second.
+    ASSERT_EQ(times.size(), 4u);
+    EXPECT_GE(times[3] - times[0], std::chrono::milliseconds(20));
   }
-  EXPECT_EQ(t.Link.GoodFrameCount, 3u);
 }
 
 TEST(ThreadQuorlink, StopsWhileAHandOffWaits) {
@@ -249,11 +276,16 @@ TEST(ThreadQuorlink, WaitingForBytesSkipsOnlyTheEmptyPasses) {
   ASSERT_TRUE(WaitUntil([&] { return recorder.Count() == 4; }));
   EXPECT_FALSE(HandOffWaiting(thread));
 
-  // Closing the port while the worker waits on it neither hangs nor spins;
-  // the worker beats until the port is back.
+  // Closing the port while the worker waits on it neither hangs nor spins:
+  // the worker sleeps until the port is open again.
   t.Link.Close();
   const std::uint64_t closed = thread.PassCount();
-  EXPECT_TRUE(WaitUntil([&] { return thread.PassCount() >= closed + 3; }));
+  {
+    TThread_Quorlink beat(true);
+    beat.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return beat.PassCount() >= 10; }));
+  }
+  EXPECT_LE(thread.PassCount(), closed + 1) << "the worker beats on a closed port";
   ASSERT_EQ(t.Link.Open(), 1) << t.Link.LastError();
   // The start byte collected before the close belongs to the old connection:
   // the receiver starts afresh and the first frame is good.

@@ -496,9 +496,14 @@ TEST_F(ComPortTest, CloseFromAnotherThreadEndsAWriteThatCannotFinish) {
   EXPECT_EQ(pty.Read(4), frame);
 }
 
-TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseOrTheCallerAndSleepsWhileTheDeviceIsLost) {
-  EXPECT_EQ(port.WaitForInput(-1, -1), -1);  // closed: nothing to wait on
+TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseOrTheCallerAndSleepsWhileClosedOrLost) {
+  // Closed: it sleeps until the port is open, then the caller reads.
+  EXPECT_EQ(port.WaitForInput(0, -1), 0);
+  std::thread opened([&] { port.WaitForInput(-1, -1); });
   ASSERT_EQ(port.Open(), 1) << port.LastError();
+  pty.Write(frame);  // for a waiter that only began after the open
+  opened.join();     // the open (or the frame after it) ended the wait
+  ASSERT_EQ(ReadFromPort(frame.size()), frame);
   EXPECT_EQ(port.WaitForInput(0, -1), 0);
 
   // Bytes written while it waits end the wait; bytes already read ahead count too.
@@ -521,22 +526,29 @@ TEST_F(ComPortTest, WaitForInputWakesOnBytesCloseOrTheCallerAndSleepsWhileTheDev
   waker.join();
   close(wake);
 
-  // Close from another thread ends it and then closes the port.
+  // Close from another thread ends it and then closes the port; a waiter that
+  // comes after the close sleeps until its own descriptor wakes it.
+  const int late = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   std::atomic<int> waited{2};
-  std::thread waiter([&] { waited = port.WaitForInput(-1, -1); });
-  port.Close();  // whether the waiter got there first or not, it comes back with -1
-  waiter.join();
-  EXPECT_EQ(waited, -1);
+  std::thread waiter([&] { waited = port.WaitForInput(-1, late); });
+  port.Close();  // would hang here if the waiter kept the port
   EXPECT_EQ(port.IsOpen, 0);
+  const std::uint64_t one = 1;
+  ASSERT_EQ(write(late, &one, sizeof one), 8);
+  waiter.join();
+  close(late);
+  EXPECT_EQ(waited, -1);
 
-  // A lost device: it sleeps until the time-out, or until Close.
+  // A lost device: it sleeps until the time-out, or until the caller wakes it.
   ASSERT_EQ(port.Open(), 1) << port.LastError();
   pty.CloseMaster();
   ASSERT_TRUE(WaitUntil([&] { return port.State() == TPortState::Lost; }));
   EXPECT_EQ(port.WaitForInput(0, -1), 0);
+  const int stop = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   waited = 2;
-  std::thread sleeper([&] { waited = port.WaitForInput(-1, -1); });
-  port.Close();
+  std::thread sleeper([&] { waited = port.WaitForInput(-1, stop); });
+  ASSERT_EQ(write(stop, &one, sizeof one), 8);
   sleeper.join();
+  close(stop);
   EXPECT_EQ(waited, -1);
 }
