@@ -16,6 +16,7 @@
 #include "widgets/FormLayout.h"
 #include "widgets/Glyphs.h"
 #include "widgets/Messages.h"
+#include "widgets/SteadyLabel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -196,7 +197,8 @@ void TMainForm::CreateStatusLine() {
   StatusText_Port->setObjectName(QStringLiteral("StatusText_Port"));
   StatusLine->addWidget(StatusText_Port, 1);
   StatusText_Port->hide();
-  StatusText_Link = new QLabel(StatusLine);
+  // Its figures change every second: a steady label repaints alone.
+  StatusText_Link = new SteadyLabel(StatusLine);
   StatusText_Link->setObjectName(QStringLiteral("StatusText_Link"));
   StatusLine->addWidget(StatusText_Link, 1);
   Timer_LinkFigures = new QTimer(this);
@@ -362,6 +364,7 @@ void TMainForm::StartLinkThread() {
   LinkThread = std::make_unique<TThread_Quorlink>(true);
   LinkThread->Link = Link.get();
   LinkThread->SetReceiveHook(&TMainForm::ReceiveHook, this);
+  LinkThread->SetWaitForBytes(true);
   LinkThread->SetPriority(TThread_Quorlink::tpHighest);
   HandOff = std::make_unique<TQtHandOff>(LinkThread.get());
   LinkThread->Resume();
@@ -421,12 +424,14 @@ void TMainForm::StartLinkFigures() {
   Figures->Restart(TLinkFigures::Clock::now());
   Timer_LinkFigures->start();
   StatusText_Link->setText(LinkStatusText());
+  if (SimulatorForm) SimulatorForm->LinkChanged();
 }
 
 void TMainForm::StopLinkFigures() {
   Figures->Stop();
   Timer_LinkFigures->stop();
   StatusText_Link->clear();
+  if (SimulatorForm) SimulatorForm->LinkChanged();
 }
 
 void TMainForm::Timer_LinkFiguresTimer() {
@@ -450,7 +455,11 @@ QString TMainForm::LinkStatusText() const {
       .arg(Figures->LengthErrors());
 }
 
-void TMainForm::ReceiveHook(void* context, int status) { static_cast<TMainForm*>(context)->LogFrame(status); }
+void TMainForm::ReceiveHook(void* context, int status) {
+  auto* self = static_cast<TMainForm*>(context);
+  self->LogFrame(status);
+  if (self->SimulatorForm) self->SimulatorForm->LinkChanged();
+}
 
 // Launchers ------------------------------------------------------------------
 

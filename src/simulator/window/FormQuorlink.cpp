@@ -18,11 +18,15 @@
 #include "simulator/window/SpinEdit.h"
 #include "simulator/window/StringGrid.h"
 #include "widgets/FormLayout.h"
+#include "widgets/SteadyLabel.h"
 
 using FormLayout::R;
 using namespace TruckDataMap;
 
 namespace {
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds DisplayPeriod{100};
+
 const QString SourceCaption = QStringLiteral("VELT TRUCK QUORLINK SIMULATOR - (Source Mode)");
 const QString DisplayCaption = QStringLiteral("VELT TRUCK QUORLINK SIMULATOR - (Display Mode)");
 
@@ -122,12 +126,18 @@ TForm_QUORLINK::TForm_QUORLINK(QWidget* parent)
   TabSheet_Motor = addPage("TabSheet_Motor", QStringLiteral("Motor"));
   TabSheet1 = addPage("TabSheet1", QStringLiteral("Additional"));
 
-  StaticText_LinkState = new QLabel(PageControl1);
+  // A new age every second repaints this label alone: opaque, the tabs
+  // beneath need no repaint, and steady, they are not laid out again.
+  auto* linkState = new SteadyLabel(PageControl1);
+  StaticText_LinkState = linkState;
   StaticText_LinkState->setObjectName(QStringLiteral("StaticText_LinkState"));
   StaticText_LinkState->setContentsMargins(0, 0, FormLayout::S(8), 0);
+  StaticText_LinkState->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  StaticText_LinkState->setAutoFillBackground(true);
   QFont stateFont = StaticText_LinkState->font();
   stateFont.setBold(true);
   StaticText_LinkState->setFont(stateFont);
+  linkState->FitLongest({QStringLiteral("No frames for 119 min"), QStringLiteral("No frames for 9999 h")});
   PageControl1->setCornerWidget(StaticText_LinkState, Qt::TopRightCorner);
   StaticText_LinkState->hide();
 
@@ -147,10 +157,12 @@ TForm_QUORLINK::TForm_QUORLINK(QWidget* parent)
   connect(Timer_QuorlinkDataUpdate, &QTimer::timeout, this, &TForm_QUORLINK::Timer_QuorlinkDataUpdateTimer);
   Timer_Display = new QTimer(this);
   Timer_Display->setObjectName(QStringLiteral("Timer_Display"));
-  Timer_Display->setInterval(100);
+  Timer_Display->setInterval(DisplayPeriod.count());
+  Timer_Display->setTimerType(Qt::PreciseTimer);  // a tick after a rest comes on the beat, never before
   connect(Timer_Display, &QTimer::timeout, this, &TForm_QUORLINK::Timer_DisplayTimer);
   Timer_QuorlinkDataUpdate->start();
   Timer_Display->start();
+  DisplayBeat = Clock::now();
 }
 
 TForm_QUORLINK::~TForm_QUORLINK() = default;
@@ -398,6 +410,10 @@ int TForm_QUORLINK::SetMode(int mode) {
     return SetDisplayMode();
   }
   StaticText_BusStatus->setText(QStringLiteral("Transmit Status"));
+  if (DisplayResting) {  // the sent-frame count moves the bar on every tick
+    DisplayResting = false;
+    Timer_Display->start(DisplayPeriod.count());
+  }
   return 1;
 }
 
@@ -486,27 +502,88 @@ void TForm_QUORLINK::UnpackTruckData() { Unpack(TruckData, *Controls); }
 void TForm_QUORLINK::Timer_QuorlinkDataUpdateTimer() {
   PackTruckData();
   SendTruckData();
+  // A new status, or news nobody told the display of.
+  if (Mode == 0 && DisplayResting) {
+    const Clock::time_point now = Clock::now();
+    if (!(Sample() == Shown) || QuietSeconds(now) != ShownQuietSeconds) WakeDisplay(now);
+  }
+}
+
+// The values change only with a good frame (counted after the record is
+// stored), the status with a sample, the bytes shown with the length.
+TForm_QUORLINK::TShown TForm_QUORLINK::Sample() const {
+  return {ReceiveStatus, Link ? Link->GoodFrameCount.load() : 0u, Link ? int(Link->DataLength.load()) : -1};
 }
 
 void TForm_QUORLINK::Timer_DisplayTimer() {
   if (Mode != 0) {
     if (Link) ProgressBar_DataIn->setValue(static_cast<int>(Link->SentFrameCount % 100));
-  } else {
+    return;
+  }
+  const Clock::time_point now = Clock::now();
+  const TShown sample = Sample();
+  const bool news = !(sample == Shown);
+  if (news) {
+    Shown = sample;
     ShowTruckData(ReceiveStatus);
-    ShowLinkState();
+  }
+  ShowLinkState(now);
+  if (!news) {
+    RestDisplay(now);
+  } else if (DisplayResting) {
+    DisplayResting = false;
+    Timer_Display->start(DisplayPeriod.count());
   }
 }
 
-void TForm_QUORLINK::ShowLinkState() {
-  const auto now = TLinkFigures::Clock::now();
-  const bool quiet = Figures && Figures->Quiet(now);
+// Until something is new the timer rests: it wakes only for the next second
+// of a quiet link, or when told of news (LinkChanged, a new status sampled).
+void TForm_QUORLINK::RestDisplay(Clock::time_point now) {
+  DisplayResting = true;
+  Timer_Display->stop();
+  if (!Figures || !Figures->Started()) return;
+  // Quiet from QuietAfter on, and its text changes with every whole second.
+  const Clock::duration quietFor = Figures->QuietFor(now);
+  const Clock::duration next = quietFor <= TLinkFigures::QuietAfter
+                                   ? Clock::duration(TLinkFigures::QuietAfter) + std::chrono::milliseconds(1)
+                                   : std::chrono::floor<std::chrono::seconds>(quietFor) + std::chrono::seconds(1);
+  WakeDisplay(now - quietFor + next);
+}
+
+// The first tick of the display's beat at or after the given time, and no
+// later than one already due.
+void TForm_QUORLINK::WakeDisplay(Clock::time_point at) {
+  if (Mode != 0 || !DisplayResting) return;
+  const Clock::time_point now = Clock::now();
+  if (at < now) at = now;
+  const Clock::duration period = DisplayPeriod;
+  const Clock::time_point due = DisplayBeat + ((at - DisplayBeat + period - Clock::duration(1)) / period) * period;
+  if (Timer_Display->isActive() && DisplayDue <= due) return;
+  DisplayDue = due;
+  Timer_Display->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due - now).count()));
+}
+
+void TForm_QUORLINK::LinkChanged() { WakeDisplay(Clock::now()); }
+
+// The whole seconds the link has been quiet, -1 while it is not.
+long long TForm_QUORLINK::QuietSeconds(Clock::time_point now) const {
+  const Clock::duration quietFor = Figures ? Figures->QuietFor(now) : Clock::duration::zero();
+  return quietFor > TLinkFigures::QuietAfter ? std::chrono::floor<std::chrono::seconds>(quietFor).count() : -1;
+}
+
+bool TForm_QUORLINK::ShowLinkState(Clock::time_point now) {
+  const long long seconds = QuietSeconds(now);
+  if (seconds == ShownQuietSeconds) return false;
+  ShownQuietSeconds = seconds;
+  const bool quiet = seconds >= 0;
   if (quiet) {
-    const QString text =
-        QStringLiteral("No frames for %1").arg(QString::fromStdString(TLinkFigures::AgeText(Figures->QuietFor(now))));
+    const QString text = QStringLiteral("No frames for %1")
+                             .arg(QString::fromStdString(TLinkFigures::AgeText(std::chrono::seconds(seconds))));
     if (StaticText_LinkState->text() != text) StaticText_LinkState->setText(text);
   }
   StaticText_LinkState->setVisible(quiet);
   SetStale(quiet);
+  return true;
 }
 
 // Stale values stay readable, only faded, so the operator still sees what
@@ -527,6 +604,7 @@ void TForm_QUORLINK::SetStale(bool stale) {
 void TForm_QUORLINK::AdvSpinEdit_NumberBytesChange(int value) {
   if (Link) Link->DataLength = static_cast<std::uint8_t>(value & 0xFF);
   FitGrid();
+  WakeDisplay(Clock::now());
 }
 
 bool TForm_QUORLINK::eventFilter(QObject* watched, QEvent* event) {

@@ -6,6 +6,7 @@
 // (source mode) and the receive status is sampled; every 100 ms the display moves.
 
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -47,6 +48,11 @@ public:
   int ShowTruckData(int status);
   int PackTruckData();
   void UnpackTruckData();
+  // The link may have something new to show: a receive event was handed over,
+  // or the port was opened or closed. In display mode the display timer rests
+  // while its ticks would find nothing new; this brings back the next tick of
+  // its 100 ms beat. (Without it, the data-update tick notices within 500 ms.)
+  void LinkChanged();
 
   // The window's copy of the record, its mode and the last sampled receive status.
   std::uint8_t TruckData[TruckDataMap::RecordSize] = {};
@@ -178,8 +184,11 @@ private:
   TVrSlider* AddSlider(QWidget* page, int byte, int centre, const QString& caption, QLineEdit*& edit);
   QLineEdit* AddEditBox(QWidget* page, int byte, int x, int y);
   void FitGrid();
-  void ShowLinkState();
+  long long QuietSeconds(std::chrono::steady_clock::time_point now) const;
+  bool ShowLinkState(std::chrono::steady_clock::time_point now);
   void SetStale(bool stale);
+  void RestDisplay(std::chrono::steady_clock::time_point now);
+  void WakeDisplay(std::chrono::steady_clock::time_point at);
 
   class TControls;
   std::unique_ptr<TControls> Controls;
@@ -187,4 +196,20 @@ private:
   QLineEdit* Edits[TruckDataMap::NamedBytes] = {};
   TVrCheckLed* Leds[TruckDataMap::LedCount] = {};
   bool Stale = false;  // the values shown are those of a link gone quiet
+  // What the display ticks last showed: the sampled status, the good frames
+  // and the length behind the values, and the whole seconds of "No frames for".
+  struct TShown {
+    int Status = -1;
+    std::uint32_t GoodFrames = 0;
+    int Length = -1;
+    bool operator==(const TShown&) const = default;
+  };
+  TShown Sample() const;
+  TShown Shown;
+  long long ShownQuietSeconds = -1;
+  // Display mode: the beat the display ticks keep, and whether the timer
+  // rests, with the tick it was set for when it rests until a time.
+  std::chrono::steady_clock::time_point DisplayBeat;
+  bool DisplayResting = false;
+  std::chrono::steady_clock::time_point DisplayDue;
 };
