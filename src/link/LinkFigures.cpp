@@ -41,3 +41,5 @@ std::string TLinkFigures::AgeText(Clock::duration age) {
   if (s < 120 * 60) return std::to_string(s / 60) + " min";
   return std::to_string(s / 3600) + " h";
 }
+
+long long TLinkFigures::AgeStep(long long seconds) { return seconds < 120 ? 1 : seconds < 120 * 60 ? 60 : 3600; }

@@ -35,6 +35,9 @@ public:
 
   // A quiet time as people say it: "12 s", "3 min", "2 h" (whole units, rounded down).
   static std::string AgeText(Clock::duration age);
+  // The whole seconds an age is shown in: an age text stays the same from a
+  // multiple of its step up to the next one (seconds, then minutes, then hours).
+  static long long AgeStep(long long seconds);
 
   // As of the last Sample, counted since Restart.
   double FramesPerSecond() const { return Rate; }

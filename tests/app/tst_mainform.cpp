@@ -389,7 +389,9 @@ private slots:
     QTimer feeder;
     connect(&feeder, &QTimer::timeout, [this] { Pty->Write(QuorlinkFrame(std::vector<std::uint8_t>(24, 3))); });
     feeder.start(100);
-    QVERIFY(WaitUntil([&] { return !sim->StaticText_LinkState->isVisible() && !faded(); }));
+    QVERIFY(WaitUntil([&] {
+      return !sim->StaticText_LinkState->isVisible() && !faded() && sim->Edit_RPM->text() == QLatin1String("03");
+    }));
     QVERIFY2(WaitUntil([&] { return status().contains(QStringLiteral(" frames/s \u00B7 ")); }), qPrintable(status()));
     feeder.stop();
 

@@ -182,4 +182,11 @@ TEST(LinkFigures, QuietTimeAndCountsSinceOpenPort) {
   EXPECT_EQ(TLinkFigures::AgeText(119999ms), "119 s");
   EXPECT_EQ(TLinkFigures::AgeText(125min), "2 h");
   EXPECT_EQ(TLinkFigures::AgeText(3min), "3 min");
+  // A window that redraws the age only at its steps misses no new text.
+  for (const long long s : {1, 59, 119, 120, 179, 180, 7199, 7200, 10799, 10800}) {
+    const long long from = s - s % TLinkFigures::AgeStep(s);
+    EXPECT_EQ(TLinkFigures::AgeText(std::chrono::seconds(from)), TLinkFigures::AgeText(std::chrono::seconds(s))) << s;
+    EXPECT_NE(TLinkFigures::AgeText(std::chrono::seconds(from - 1)), TLinkFigures::AgeText(std::chrono::seconds(from)))
+        << s;
+  }
 }

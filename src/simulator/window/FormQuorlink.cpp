@@ -536,17 +536,19 @@ void TForm_QUORLINK::Timer_DisplayTimer() {
   }
 }
 
-// Until something is new the timer rests: it wakes only for the next second
-// of a quiet link, or when told of news (LinkChanged, a new status sampled).
+// Until something is new the timer rests: it wakes only when the age of a
+// quiet link shows a new value, or when told of news (LinkChanged, a new
+// status sampled).
 void TForm_QUORLINK::RestDisplay(Clock::time_point now) {
   DisplayResting = true;
   Timer_Display->stop();
   if (!Figures || !Figures->Started()) return;
-  // Quiet from QuietAfter on, and its text changes with every whole second.
   const Clock::duration quietFor = Figures->QuietFor(now);
-  const Clock::duration next = quietFor <= TLinkFigures::QuietAfter
-                                   ? Clock::duration(TLinkFigures::QuietAfter) + std::chrono::milliseconds(1)
-                                   : std::chrono::floor<std::chrono::seconds>(quietFor) + std::chrono::seconds(1);
+  Clock::duration next = Clock::duration(TLinkFigures::QuietAfter) + std::chrono::milliseconds(1);
+  if (quietFor > TLinkFigures::QuietAfter) {
+    const long long shown = QuietSeconds(now);
+    next = std::chrono::seconds(shown + TLinkFigures::AgeStep(shown));
+  }
   WakeDisplay(now - quietFor + next);
 }
 
@@ -565,10 +567,13 @@ void TForm_QUORLINK::WakeDisplay(Clock::time_point at) {
 
 void TForm_QUORLINK::LinkChanged() { WakeDisplay(Clock::now()); }
 
-// The whole seconds the link has been quiet, -1 while it is not.
+// How long the link has been quiet, in whole seconds down to what its text
+// shows (a new value means a new text); -1 while it is not quiet.
 long long TForm_QUORLINK::QuietSeconds(Clock::time_point now) const {
   const Clock::duration quietFor = Figures ? Figures->QuietFor(now) : Clock::duration::zero();
-  return quietFor > TLinkFigures::QuietAfter ? std::chrono::floor<std::chrono::seconds>(quietFor).count() : -1;
+  if (quietFor <= TLinkFigures::QuietAfter) return -1;
+  const long long seconds = std::chrono::floor<std::chrono::seconds>(quietFor).count();
+  return seconds - seconds % TLinkFigures::AgeStep(seconds);
 }
 
 bool TForm_QUORLINK::ShowLinkState(Clock::time_point now) {
