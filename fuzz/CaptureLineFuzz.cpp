@@ -3,22 +3,13 @@
 // says why, and a line taken for a record is written back by the format as
 // a line that parses to the same record.
 
+#include "FuzzCheck.h"
 #include "capture/CaptureFormat.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-#define CHECK(cond)                                                                 \
-  do {                                                                              \
-    if (!(cond)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                 \
-    }                                                                               \
-  } while (0)
 
 bool Same(const CaptureFormat::Record& a, const CaptureFormat::Record& b) {
   return a.TimeOfDayMs == b.TimeOfDayMs && a.Status == b.Status && a.Length == b.Length &&

@@ -8,23 +8,14 @@
 //   c < 0xF7       the next c + 1 bytes arrive; Receive is called until all
 //                  are taken (each good frame ends a call)
 
+#include "FuzzCheck.h"
 #include "link/Quorlink.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
-
-#define CHECK(cond)                                                                 \
-  do {                                                                              \
-    if (!(cond)) {                                                                  \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                                 \
-    }                                                                               \
-  } while (0)
 
 struct Observer {
   TQUORLINK& Link;

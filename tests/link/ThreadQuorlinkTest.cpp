@@ -60,6 +60,17 @@ struct Recorder {
     std::lock_guard<std::mutex> lock(Lock);
     return Events.size();
   }
+  // Makes the worker run on the link and hand its events here, through the
+  // GUI-thread hand-over or (direct) on the worker itself.
+  void Attach(TThread_Quorlink& thread, TQUORLINK& link, bool direct = false) {
+    Thread = &thread;
+    Link = &link;
+    thread.Link = &link;
+    if (direct)
+      thread.SetDirectReceiveHook(&Hook, this);
+    else
+      thread.SetReceiveHook(&Hook, this);
+  }
 };
 
 }  // namespace
@@ -143,10 +154,7 @@ TEST(ThreadQuorlink, FramesArrivingTogetherAreHandedOverOnePerPass) {
     LinkOnPty t(2);  // neither mode: Receive reads nothing until we switch
     Recorder recorder;
     TThread_Quorlink thread(true);
-    recorder.Thread = &thread;
-    recorder.Link = &t.Link;
-    thread.Link = &t.Link;
-    thread.SetReceiveHook(&Recorder::Hook, &recorder);
+    recorder.Attach(thread, t.Link);
     thread.SetWaitForBytes(waits);
     thread.Resume();
 
@@ -188,10 +196,7 @@ TEST(ThreadQuorlink, StopsWhileAHandOffWaits) {
     LinkOnPty t(0);
     Recorder recorder;
     auto thread = std::make_unique<TThread_Quorlink>(true);
-    recorder.Thread = thread.get();
-    recorder.Link = &t.Link;
-    thread->Link = &t.Link;
-    thread->SetReceiveHook(&Recorder::Hook, &recorder);
+    recorder.Attach(*thread, t.Link);
     thread->Resume();
     t.Pty.Write(Frame(Bytes(24, 1)));
     // Nobody runs the hand-over: the worker waits in it.
@@ -215,10 +220,7 @@ TEST(ThreadQuorlink, QtHandOffRunsTheHookInTheOwningThread) {
   LinkOnPty t(0);
   Recorder recorder;
   TThread_Quorlink thread(true);
-  recorder.Thread = &thread;
-  recorder.Link = &t.Link;
-  thread.Link = &t.Link;
-  thread.SetReceiveHook(&Recorder::Hook, &recorder);
+  recorder.Attach(thread, t.Link);
   auto handOff = std::make_unique<TQtHandOff>(&thread);
   thread.Resume();
 
@@ -319,10 +321,7 @@ TEST(ThreadQuorlink, WaitingForBytesSleepsWhileTheDeviceIsLostAndGoesOnWhenItIsB
   ASSERT_EQ(t.Link.Open(), 1) << t.Link.LastError();
   Recorder recorder;
   TThread_Quorlink thread(true);
-  recorder.Thread = &thread;
-  recorder.Link = &t.Link;
-  thread.Link = &t.Link;
-  thread.SetDirectReceiveHook(&Recorder::Hook, &recorder);
+  recorder.Attach(thread, t.Link, true);
   thread.SetWaitForBytes(true);
   thread.Resume();
 

@@ -576,19 +576,17 @@ long long TForm_QUORLINK::QuietSeconds(Clock::time_point now) const {
   return seconds - seconds % TLinkFigures::AgeStep(seconds);
 }
 
-bool TForm_QUORLINK::ShowLinkState(Clock::time_point now) {
+void TForm_QUORLINK::ShowLinkState(Clock::time_point now) {
   const long long seconds = QuietSeconds(now);
-  if (seconds == ShownQuietSeconds) return false;
+  if (seconds == ShownQuietSeconds) return;  // the same text as shown
   ShownQuietSeconds = seconds;
   const bool quiet = seconds >= 0;
-  if (quiet) {
-    const QString text = QStringLiteral("No frames for %1")
-                             .arg(QString::fromStdString(TLinkFigures::AgeText(std::chrono::seconds(seconds))));
-    if (StaticText_LinkState->text() != text) StaticText_LinkState->setText(text);
-  }
+  if (quiet)
+    StaticText_LinkState->setText(
+        QStringLiteral("No frames for %1")
+            .arg(QString::fromStdString(TLinkFigures::AgeText(std::chrono::seconds(seconds)))));
   StaticText_LinkState->setVisible(quiet);
   SetStale(quiet);
-  return true;
 }
 
 // Stale values stay readable, only faded, so the operator still sees what

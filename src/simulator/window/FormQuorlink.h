@@ -185,7 +185,7 @@ private:
   QLineEdit* AddEditBox(QWidget* page, int byte, int x, int y);
   void FitGrid();
   long long QuietSeconds(std::chrono::steady_clock::time_point now) const;
-  bool ShowLinkState(std::chrono::steady_clock::time_point now);
+  void ShowLinkState(std::chrono::steady_clock::time_point now);
   void SetStale(bool stale);
   void RestDisplay(std::chrono::steady_clock::time_point now);
   void WakeDisplay(std::chrono::steady_clock::time_point at);
